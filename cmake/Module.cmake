@@ -1,0 +1,18 @@
+# lifesim_module(NAME DEPS...): one static library per source folder, built
+# from every .cpp file in it, linking only the modules it builds on.
+function(lifesim_module name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(excluded ${LIFESIM_MODULE_EXCLUDE})
+  foreach(item IN LISTS excluded)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${item})
+  endforeach()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
+endfunction()

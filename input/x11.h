@@ -1,0 +1,28 @@
+// The X11 layer under the system driver: the display connection (opened
+// once, kept for the process), event pumping and translation into TEvents,
+// key codes, pointer visibility and warping, the raw event filter and the
+// deferred signal handlers. Xlib types stay out of this header.
+#pragma once
+
+#include "runtime/object.h"
+
+struct _XDisplay;  // Xlib's Display
+union _XEvent;     // Xlib's XEvent
+
+void X11SystemInit();
+struct _XDisplay* X11Display();  // null when no display could be opened
+// True once the connection has failed (server gone): nothing may call into it.
+bool X11ConnectionLost();
+void X11SetEventWindow(unsigned long window);
+unsigned long X11EventWindow();
+void X11Poll();
+void X11Wait();
+void X11PumpEvents();
+void X11TranslateEvent(union _XEvent* event);
+Int X11KeyCode(union _XEvent* event);
+Int X11KeyCodeFromKeysym(unsigned long keysym);
+void X11SetPointerVisible(Int visible);
+void X11WarpPointer(Int x, Int y);
+void X11SetEventFilter(Int (*filter)(union _XEvent* event));
+void X11SetSignalHandler(Int signal, void (*handler)(Int signal));
+void EmitSystemEvent(Int id, Object* source, Int data, Int mods, Int x, Int y, Object* extra);

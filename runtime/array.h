@@ -1,0 +1,59 @@
+// Reference-counted arrays with an element type tag and any number of
+// dimensions, elements in row-major order.
+//
+// Tags (first character decides): "b" Byte, "s" Short, "i" Int, "f" Float,
+// "l" Long, "d" Double, "$" String reference, ":Class" object reference,
+// "[..." array reference, "(..." function pointer; anything else a 4-byte
+// value. Reference elements are 8-byte pointers on this platform and are
+// counted: store them with kxArraySetRef (or Ref-aware helpers), never by
+// plain assignment.
+#pragma once
+
+#include "runtime/object.h"
+
+class Array final : public Object {
+  KX_CLASS(Array, Object)
+ public:
+  const char* tag;     // element type tag (static C string); null for the empty array
+  int32_t dims;        // d >= 1; 0 only for the empty array
+  int32_t dataSize;    // bytes of element data
+  // extents[d] follow, then the elements (8-byte aligned).
+
+  int32_t* Extents() { return extentStorage; }
+  const int32_t* Extents() const { return extentStorage; }
+  Int Length() const { return dims ? extentStorage[0] : 0; }  // element count
+  void* Data();
+  template <class T>
+  T* Elements() { return static_cast<T*>(Data()); }
+  Object** RefElements() { return static_cast<Object**>(Data()); }
+
+  // Slots of the Array class.
+  virtual void SortElements(Int ascending);
+  virtual Array* DimensionSizes();
+
+  void FreeObject() override;
+  static size_t AllocationSize(int32_t dims, int32_t dataSize);
+
+  Array(const char* t, int32_t d, int32_t bytes) : tag(t), dims(d), dataSize(bytes) {}
+  Array(StaticTag s) : Object(s, KX_REFS_STATIC), tag(nullptr), dims(0), dataSize(0) {}
+
+ private:
+  int32_t extentStorage[1];  // really [dims]; data follows at an 8-byte boundary
+};
+
+extern Array kxEmptyArray;
+
+// Element size in bytes for a tag (1, 2, 4 or 8).
+Int kxArrayElementSize(const char* tag);
+bool kxArrayTagIsRef(const char* tag);  // "$", ":" or "["
+
+// New zero-filled (or initial-reference-filled) array; any size <= 0 gives
+// the empty array.
+Array* kxArrayNew(const char* tag, Int dims, ...);
+Array* kxArrayNewDims(const char* tag, Int dims, const Int* sizes);
+Array* kxArrayNewOneDim(const char* tag, Int length);
+Array* kxArrayRange(const char* tag, Array* source, Int start, Int end);
+Array* kxArrayFromValues(const char* tag, Int count, const void* values);
+
+// Stores a reference element (retains the new, releases the old).
+void kxArraySetRef(Array* a, Int index, Object* value);

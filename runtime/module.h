@@ -1,0 +1,45 @@
+// Start-up, the once-only module initialisation protocol, at-exit routines,
+// the end of the program and signal handling.
+//
+// Every module has one initialisation routine, Int Init<Name>Module(), that
+// begins with KX_MODULE_ONCE(): the once flag is set before anything else so
+// that cycles in the import graph end; then it calls the routines of the
+// modules it imports (InitRuntimeModule first), then runs its own top-level
+// code, and returns 0.
+#pragma once
+
+#include "runtime/array.h"
+#include "runtime/kxstring.h"
+
+#define KX_MODULE_ONCE()            \
+  static Int kxModuleOnce = 0;      \
+  if (kxModuleOnce) return 0;       \
+  kxModuleOnce = 1
+
+Int InitRuntimeModule();  // sets its flag only
+
+// Program-wide values set by kxStartRuntime (each held with one reference).
+extern String* kxStartDir;
+extern String* kxProgramDir;
+extern String* kxProgramPath;
+extern String* kxProgramTitle;
+extern Array* kxProgramArgs;
+
+void kxStartRuntime(Int argc, char** argv, const char* programDir,
+                    const char* programPath, Int reserved);
+[[noreturn]] void kxEnd();
+void kxRegisterAtExit(void (*routine)());
+
+// Fatal and terminating signals.
+// SIGSEGV, SIGBUS, SIGTRAP: report "appstub.linux signal handler %d" and exit
+// 255 (on an alternate stack). SIGTERM, SIGINT, SIGHUP: the handler only
+// records the number; kxCheckSignals raises the same report on the main
+// thread at its next safe point (event pump, delay tick, flip).
+void kxInstallSignalHandlers();
+void kxCheckSignals();
+extern volatile int kxTerminateSignal;  // 0 when none is waiting
+
+// The application stub: runs the runtime core's routine, then the main
+// module body _kx_main, then kxEnd.
+Int InitAppStubModule();
+extern "C" Int _kx_main();

@@ -1,0 +1,130 @@
+// The Life step on the simulator's own grids: the rule, the hard edges and
+// the module counters.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+#include "app/life.h"
+
+namespace {
+
+using Cells = std::set<std::pair<int, int>>;
+
+void Load(const Cells& live) {
+  CreateGrids();
+  for (Int x = 0; x < kGridColumns; ++x)
+    for (Int y = 0; y < kGridRows; ++y) {
+      Int v = live.count({x, y}) ? 1 : 0;
+      Cell(cellules, x, y) = v;
+      Cell(cellules_copie, x, y) = v;
+    }
+}
+
+Cells Live() {
+  Cells out;
+  for (Int x = 0; x < kGridColumns; ++x)
+    for (Int y = 0; y < kGridRows; ++y)
+      if (Cell(cellules, x, y) == 1) out.insert({x, y});
+  return out;
+}
+
+Cells Step(int generations = 1) {
+  for (int i = 0; i < generations; ++i) {
+    StepGeneration();
+    CopyBack();
+  }
+  return Live();
+}
+
+TEST(LifeRule, SingleCellDiesAndEmptyGridStaysEmpty) {
+  Load({{20, 10}});
+  EXPECT_TRUE(Step().empty());
+  EXPECT_TRUE(Step().empty());
+}
+
+TEST(LifeRule, BlockIsStableAndBlinkerHasPeriodTwo) {
+  const Cells block = {{20, 10}, {21, 10}, {20, 11}, {21, 11}};
+  Load(block);
+  EXPECT_EQ(Step(5), block);
+
+  const Cells horizontal = {{29, 12}, {30, 12}, {31, 12}};
+  const Cells vertical = {{30, 11}, {30, 12}, {30, 13}};
+  Load(horizontal);
+  EXPECT_EQ(Step(), vertical);
+  EXPECT_EQ(Step(), horizontal);
+}
+
+TEST(LifeRule, TwoNeighboursKeepTheCurrentState) {
+  // (10,10) has exactly two live neighbours in both cases.
+  Load({{9, 10}, {11, 10}});
+  Step();
+  EXPECT_EQ(Cell(cellules, 10, 10), 0);  // dead stays dead
+  Load({{9, 10}, {10, 10}, {11, 10}});
+  Step();
+  EXPECT_EQ(Cell(cellules, 10, 10), 1);  // live stays live
+}
+
+TEST(LifeEdges, BlocksInEveryCornerAreStable) {
+  const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},    // top-left
+                         {55, 0},  {56, 0},  {55, 1},  {56, 1},   // top-right
+                         {0, 22},  {1, 22},  {0, 23},  {1, 23},   // bottom-left
+                         {55, 22}, {56, 22}, {55, 23}, {56, 23}};  // bottom-right
+  Load(corners);
+  EXPECT_EQ(Step(3), corners);
+}
+
+TEST(LifeEdges, LineAcrossTheEdgeDoesNotWrap) {
+  // A vertical blinker cut by the top edge: with wrap-around the cell at
+  // (5, 23) would gain neighbours; with hard edges the two cells just die.
+  Load({{5, 0}, {5, 1}});
+  EXPECT_TRUE(Step().empty());
+  // A full-width row: the ends have one neighbour fewer than with wrapping.
+  Cells row;
+  for (int x = 0; x < kGridColumns; ++x) row.insert({x, 12});
+  Load(row);
+  Cells next = Step();
+  EXPECT_EQ(next.count({0, 12}), 0u);
+  EXPECT_EQ(next.count({56, 12}), 0u);
+  EXPECT_EQ(next.count({1, 12}), 1u);
+  EXPECT_EQ(next.count({1, 11}), 1u);
+  EXPECT_EQ(next.count({0, 11}), 0u);
+}
+
+TEST(LifeEdges, GliderBreaksUpAtTheCornerInsteadOfReappearing) {
+  // A glider heading down and right towards the bottom-right corner.
+  Load({{45, 12}, {46, 13}, {44, 14}, {45, 14}, {46, 14}});
+  Cells end = Step(100);
+  for (const auto& c : end) {
+    EXPECT_GE(c.first, 40) << "a cell appeared on the far side";
+    EXPECT_GE(c.second, 10) << "a cell appeared on the far side";
+  }
+  // Whatever is left has settled: the glider did not survive the edge.
+  EXPECT_EQ(Step(1), end);
+  EXPECT_EQ(Step(1), end);
+  EXPECT_LT(end.size(), 8u);
+}
+
+TEST(LifeCounters, StepAndCopyBackLeaveTheModuleCountersAtTheGridSize) {
+  Load({});
+  StepGeneration();
+  EXPECT_EQ(iCompteurX, 57);
+  EXPECT_EQ(iCompteurY, 24);
+  iCompteurX = iCompteurY = 0;
+  CopyBack();
+  EXPECT_EQ(iCompteurX, 57);
+  EXPECT_EQ(iCompteurY, 24);
+}
+
+TEST(LifeGrids, AreTwoDimensionalIntArraysCreatedOnce) {
+  CreateGrids();
+  Array* first = cellules;
+  ASSERT_EQ(first->dims, 2);
+  EXPECT_EQ(first->Extents()[0], 57 * 24);
+  EXPECT_EQ(first->Extents()[1], 24);
+  EXPECT_NE(cellules, cellules_copie);
+  CreateGrids();
+  EXPECT_EQ(cellules, first);
+}
+
+}  // namespace

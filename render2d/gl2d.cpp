@@ -1,0 +1,531 @@
+// The OpenGL 2D driver and its texture frames.
+//
+// Three caches stand between the 2D state and OpenGL: the blend mode last
+// applied, the texture last bound through the cache, and whether
+// GL_TEXTURE_2D is enabled. They are reset whenever a graphics becomes
+// current, and they are only right while nothing else changes that state
+// in the context; texture creation and deletion restore or forget what
+// they disturb so the invariant "cache says N => N is bound" holds.
+//
+// Coordinates: one unit is one pixel, (0, 0) the top-left corner of the
+// top-left pixel, y down; pixel (px, py) has its centre at (px+.5, py+.5),
+// which is why points and lines are offset by half a pixel and filled
+// shapes are not.
+#include "render2d/gl2d.h"
+
+#include <GL/gl.h>
+
+#include <climits>
+#include <cmath>
+
+#include "graphics/gldisplay.h"
+#include "render2d/image.h"
+#include "render2d/pixmap/pixmap.h"
+#include "runtime/error.h"
+#include "runtime/module.h"
+#include "runtime/time.h"
+
+KX_CLASS_RECORD(TGLRender2DDriver)
+KX_CLASS_RECORD(TGLTextureFrame)
+
+GL2DCallCounts GL2DCalls;
+
+namespace {
+Ref<TGLRender2DDriver> driverInstance;
+
+Int blendCache = 0;
+GLuint boundTexture = 0;
+Int textureEnabled = 0;
+GLubyte currentColor[4] = {0, 0, 0, 0};
+Float matIx = 0, matIy = 0, matJx = 0, matJy = 0;
+
+// --- counted state calls -----------------------------------------------------
+
+void Enable(GLenum cap) {
+  ++GL2DCalls.enables;
+  glEnable(cap);
+}
+
+void Disable(GLenum cap) {
+  ++GL2DCalls.disables;
+  glDisable(cap);
+}
+
+void BlendFunc(GLenum src, GLenum dst) {
+  ++GL2DCalls.blendFuncs;
+  glBlendFunc(src, dst);
+}
+
+void Vertex(Float x, Float y) {
+  ++GL2DCalls.vertices;
+  glVertex2f(x, y);
+}
+
+void SendColor() {
+  ++GL2DCalls.colors;
+  glColor4ubv(currentColor);
+}
+
+// Maps a local point through the stored draw matrix, in float arithmetic.
+inline void Map(Float lx, Float ly, Float tx, Float ty, Float* x, Float* y) {
+  *x = lx * matIx + ly * matIy + tx;
+  *y = lx * matJx + ly * matJy + ty;
+}
+
+void BindTexture(GLuint name) {
+  if (name == boundTexture) return;
+  ++GL2DCalls.binds;
+  glBindTexture(GL_TEXTURE_2D, name);
+  boundTexture = name;
+}
+
+void TexturingOn(GLuint name) {
+  BindTexture(name);
+  if (textureEnabled == 0) {
+    Enable(GL_TEXTURE_2D);
+    textureEnabled = 1;
+  }
+}
+
+void TexturingOff() {
+  if (textureEnabled == 1) {
+    Disable(GL_TEXTURE_2D);
+    textureEnabled = 0;
+  }
+}
+
+GLubyte ClampByte(Int v) { return static_cast<GLubyte>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// Runs texture work in the shared context (a no-op toggle in full-screen
+// mode) and switches back even when the work raises.
+struct SharedContextScope {
+  SharedContextScope() { GLDisplayDriver()->ToggleSharedContext(); }
+  ~SharedContextScope() { GLDisplayDriver()->ToggleSharedContext(); }
+  SharedContextScope(const SharedContextScope&) = delete;
+  SharedContextScope& operator=(const SharedContextScope&) = delete;
+};
+
+// --- textures ----------------------------------------------------------------
+
+Int NextPow2(Int n) {
+  Int p = 1;
+  while (p < n && p < (1 << 30)) p <<= 1;
+  return p;
+}
+
+void FitTextureSize(Int w, Int h, Int* tw, Int* th) {
+  Int a = NextPow2(w), b = NextPow2(h);
+  for (;;) {
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, a, b, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    GLint accepted = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
+    if (accepted != 0) break;
+    if (a == 1 && b == 1) kxRaiseError(KX_STR("Unable to calculate tex size"));
+    if (a > 1) a /= 2;
+    if (b > 1) b /= 2;
+  }
+  *tw = a;
+  *th = b;
+}
+
+GLuint CreateTexture(Int tw, Int th, Int flags) {
+  GLuint name = 0;
+  ++GL2DCalls.textureCreates;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER,
+                  (flags & IMAGE_FILTERED) ? GL_LINEAR : GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                  (flags & IMAGE_MIPMAPPED) ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST);
+  Int w = tw, h = th;
+  for (GLint level = 0;; ++level) {
+    ++GL2DCalls.levelsAllocated;
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (!(flags & IMAGE_MIPMAPPED) || (w == 1 && h == 1)) break;
+    if (w > 1) w /= 2;
+    if (h > 1) h /= 2;
+  }
+  return name;
+}
+
+// Uploads the pixmap into level 0 of the bound texture and, for a mipmapped
+// texture, each smaller level made by the pixmap resizer.
+void UploadLevels(TPixmap* pixmap, Int flags) {
+  TPixmap* p = pixmap;
+  for (GLint level = 0;; ++level) {
+    if (p->format != PIXFMT_RGBA32) p = p->ConvertTo(PIXFMT_RGBA32);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / FormatBytes[PIXFMT_RGBA32]);
+    ++GL2DCalls.levelsUploaded;
+    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, p->width, p->height, GL_RGBA, GL_UNSIGNED_BYTE,
+                    p->pixels);
+    if (!(flags & IMAGE_MIPMAPPED)) break;
+    const Int w = p->width, h = p->height;
+    if (w > 1 && h > 1) {
+      p = ScalePixmap(p, w / 2, h / 2);
+    } else if (w > 1) {
+      p = ScalePixmap(p, w / 2, h);
+    } else if (h > 1) {
+      p = ScalePixmap(p, w, h / 2);
+    } else {
+      break;
+    }
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+// The used picture padded to the texture size, its last column and row
+// repeated once so that linear filtering at the picture's edge does not
+// pull in texels from beyond it.
+TPixmap* PadToTexture(TPixmap* p, Int uw, Int uh, Int tw, Int th) {
+  TPixmap* padded = NewPixmap(tw, th, PIXFMT_RGBA32, 4);
+  padded->PasteFrom(p, 0, 0);
+  if (uw < tw) padded->PasteFrom(p->SubWindow(uw - 1, 0, 1, uh), uw, 0);
+  if (uh < th) {
+    padded->PasteFrom(p->SubWindow(0, uh - 1, uw, 1), 0, uh);
+    if (uw < tw) padded->PasteFrom(p->SubWindow(uw - 1, uh - 1, 1, 1), uw, uh);
+  }
+  return padded;
+}
+}  // namespace
+
+// --- frames ------------------------------------------------------------------
+
+TGLTextureFrame* TGLTextureFrame::CreateFromPixmap(TPixmap* pixmap, Int flags) {
+  if (!pixmap) kxRaiseNullAccess();
+  const Int w = pixmap->width, h = pixmap->height;
+  Int tw = 1, th = 1;
+  FitTextureSize(w, h, &tw, &th);
+  const Int uw = w < tw ? w : tw;
+  const Int uh = h < th ? h : th;
+  TPixmap* p = pixmap;
+  const bool empty = uw <= 0 || uh <= 0;
+  if (!empty) {
+    if (uw != w || uh != h) p = ScalePixmap(p, uw, uh);
+    if (uw < tw || uh < th) {
+      p = PadToTexture(p, uw, uh, tw, th);
+    } else if (p->format != PIXFMT_RGBA32) {
+      p = p->ConvertTo(PIXFMT_RGBA32);
+    }
+  }
+
+  // Creation binds directly; put back whatever was bound so the bind cache
+  // stays true when this is the graphics' own context (full-screen mode).
+  GLint previous = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+  const GLuint name = CreateTexture(tw, th, flags);
+  // An empty picture gets a texture without content: nothing to upload.
+  if (!empty) UploadLevels(p, flags);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+
+  TGLTextureFrame* frame = New<TGLTextureFrame>();
+  frame->generation = GraphicsGeneration;
+  frame->texture = name;
+  frame->rightU = static_cast<Float>(uw > 0 ? uw : 0) / static_cast<Float>(tw);
+  frame->bottomV = static_cast<Float>(uh > 0 ? uh : 0) / static_cast<Float>(th);
+  return frame;
+}
+
+void TGLTextureFrame::Paint(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
+  TexturingOn(texture);
+  Float x, y;
+  glBegin(GL_QUADS);
+  glTexCoord2f(leftU, topV);
+  Map(x0, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(rightU, topV);
+  Map(x1, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(rightU, bottomV);
+  Map(x1, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(leftU, bottomV);
+  Map(x0, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  glEnd();
+}
+
+void TGLTextureFrame::Release() {
+  if (generation == 0) return;
+  ++GL2DCalls.textureDeletes;
+  {
+    SharedContextScope shared;
+    glDeleteTextures(1, &texture);
+  }
+  if (generation == GraphicsGeneration) glDeleteTextures(1, &texture);
+  // A deleted name may be handed out again: the cache must not claim it.
+  if (boundTexture == texture) boundTexture = 0;
+  generation = 0;
+}
+
+TGLTextureFrame::~TGLTextureFrame() { Release(); }
+
+// --- the driver: display work ------------------------------------------------
+
+String* TGLRender2DDriver::AsText() { return KX_STR("OpenGL"); }
+
+Array* TGLRender2DDriver::EnumerateModes() { return GLDisplayDriver()->EnumerateModes(); }
+
+TGraphics* TGLRender2DDriver::AttachToWidget(Object* widget, Int flags) {
+  TGraphics* g = GLDisplayDriver()->AttachToWidget(widget, flags);
+  if (!g) return nullptr;
+  return TRender2DGraphics::Create(g, this);
+}
+
+TGraphics* TGLRender2DDriver::CreateDisplay(Int width, Int height, Int depth, Int hertz,
+                                            Int flags) {
+  TGraphics* g = GLDisplayDriver()->CreateDisplay(width, height, depth, hertz, flags);
+  if (!g) return nullptr;
+  return TRender2DGraphics::Create(g, this);
+}
+
+void TGLRender2DDriver::SelectDisplay(TGraphics* graphics) {
+  if (!graphics) {
+    GLDisplayDriver()->SelectDisplay(nullptr);
+    return;
+  }
+  TRender2DGraphics* g = Cast<TRender2DGraphics>(graphics);
+  // Only wrapped graphics have a context of this driver behind them; a
+  // closed wrapper has none.
+  if (!g || !g->graphics) kxRaiseNullAccess();
+  GLDisplayDriver()->SelectDisplay(g->graphics.get());
+
+  blendCache = 0;
+  boundTexture = 0;
+  textureEnabled = 0;
+  Disable(GL_TEXTURE_2D);
+
+  const Int w = CurrentGraphicsWidth(), h = CurrentGraphicsHeight();
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, w, h, 0, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glViewport(0, 0, w, h);
+
+  ActivateRender2D(g);
+
+  ApplyClipRect(g->clipX, g->clipY, g->clipWidth, g->clipHeight);
+  ApplyTransform(g->ix, g->iy, g->jx, g->jy);
+  ApplyColor(g->colorRed, g->colorGreen, g->colorBlue);
+  ApplyAlpha(g->alpha);
+}
+
+void TGLRender2DDriver::Present(Int sync) { GLDisplayDriver()->Present(sync); }
+
+TImageFrame* TGLRender2DDriver::CreateFrame(TPixmap* pixmap, Int flags) {
+  SharedContextScope shared;
+  return TGLTextureFrame::CreateFromPixmap(pixmap, flags);
+}
+
+// --- the driver: state ---------------------------------------------------------
+
+void TGLRender2DDriver::ApplyBlend(Int mode) {
+  if (mode == blendCache) return;
+  blendCache = mode;
+  switch (mode) {
+    case BLEND_MASKED:
+      Disable(GL_BLEND);
+      Enable(GL_ALPHA_TEST);
+      ++GL2DCalls.alphaFuncs;
+      glAlphaFunc(GL_GEQUAL, 0.5f);
+      break;
+    case BLEND_TRANSLUCENT:
+      Enable(GL_BLEND);
+      BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      Disable(GL_ALPHA_TEST);
+      break;
+    case BLEND_ADDITIVE:
+      Enable(GL_BLEND);
+      BlendFunc(GL_SRC_ALPHA, GL_ONE);
+      Disable(GL_ALPHA_TEST);
+      break;
+    case BLEND_MULTIPLY:
+      Enable(GL_BLEND);
+      BlendFunc(GL_DST_COLOR, GL_ZERO);
+      Disable(GL_ALPHA_TEST);
+      break;
+    default:  // BLEND_OPAQUE and every unknown mode
+      Disable(GL_BLEND);
+      Disable(GL_ALPHA_TEST);
+      break;
+  }
+}
+
+void TGLRender2DDriver::ApplyAlpha(Float alpha) {
+  if (alpha > 1.0f) {
+    alpha = 1.0f;
+  } else if (!(alpha >= 0.0f)) {  // NaN too
+    alpha = 0.0f;
+  }
+  currentColor[3] = static_cast<GLubyte>(static_cast<Int>(alpha * 255.0f));
+  SendColor();
+}
+
+void TGLRender2DDriver::ApplyColor(Int red, Int green, Int blue) {
+  currentColor[0] = ClampByte(red);
+  currentColor[1] = ClampByte(green);
+  currentColor[2] = ClampByte(blue);
+  SendColor();
+}
+
+void TGLRender2DDriver::ApplyClearColor(Int red, Int green, Int blue) {
+  glClearColor(ClampByte(red) / 255.0f, ClampByte(green) / 255.0f, ClampByte(blue) / 255.0f, 1);
+}
+
+void TGLRender2DDriver::ApplyClipRect(Int x, Int y, Int width, Int height) {
+  const Int w = CurrentGraphicsWidth(), h = CurrentGraphicsHeight();
+  if (x == 0 && y == 0 && width == w && height == h) {
+    Disable(GL_SCISSOR_TEST);
+    return;
+  }
+  Enable(GL_SCISSOR_TEST);
+  // A negative size would be refused by OpenGL and leave the previous box
+  // in force; an empty box clips everything, as the rectangle asks.
+  const Long sw = width < 0 ? 0 : width;
+  const Long sh = height < 0 ? 0 : height;
+  Long sy = Long(h) - y - sh;
+  if (sy < INT_MIN) sy = INT_MIN;
+  if (sy > INT_MAX) sy = INT_MAX;
+  glScissor(x, static_cast<GLint>(sy), static_cast<GLsizei>(sw), static_cast<GLsizei>(sh));
+}
+
+void TGLRender2DDriver::ApplyTransform(Float ix, Float iy, Float jx, Float jy) {
+  matIx = ix;
+  matIy = iy;
+  matJx = jx;
+  matJy = jy;
+}
+
+void TGLRender2DDriver::ApplyLineThickness(Float width) { glLineWidth(width); }
+
+void TGLRender2DDriver::ClearScreen() { glClear(GL_COLOR_BUFFER_BIT); }
+
+// --- the driver: primitives ----------------------------------------------------
+
+void TGLRender2DDriver::PlotPoint(Float x, Float y) {
+  TexturingOff();
+  glBegin(GL_POINTS);
+  Vertex(x + 0.5f, y + 0.5f);
+  glEnd();
+}
+
+void TGLRender2DDriver::StrokeLine(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
+  TexturingOff();
+  Float ax, ay, bx, by;
+  Map(x0, y0, tx, ty, &ax, &ay);
+  Map(x1, y1, tx, ty, &bx, &by);
+  glBegin(GL_LINES);
+  Vertex(ax + 0.5f, ay + 0.5f);
+  Vertex(bx + 0.5f, by + 0.5f);
+  glEnd();
+}
+
+void TGLRender2DDriver::FillRect(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
+  TexturingOff();
+  Float x, y;
+  glBegin(GL_QUADS);
+  Map(x0, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  Map(x1, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  Map(x1, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  Map(x0, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  glEnd();
+}
+
+Int EllipseSegments(Float rx, Float ry) {
+  const Float sum = std::fabs(rx) + std::fabs(ry);
+  // Out of range and NaN truncate to INT_MIN, as the runtime's conversion
+  // does, and so fall back to the minimum.
+  Int segments = (sum >= -2147483648.0f && sum < 2147483648.0f) ? static_cast<Int>(sum) : INT_MIN;
+  if (segments < 12) segments = 12;
+  return segments & ~3;
+}
+
+void TGLRender2DDriver::FillEllipse(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
+  const Float rx = (x1 - x0) * 0.5f;
+  const Float ry = (y1 - y0) * 0.5f;
+  const Int segments = EllipseSegments(rx, ry);
+  const Float cx = x0 + rx, cy = y0 + ry;
+  TexturingOff();
+  glBegin(GL_POLYGON);
+  for (Int i = 0; i < segments; ++i) {
+    const Double theta = Double(i) * 360.0 / segments;
+    const Float lx = static_cast<Float>(cx + rx * kxCosDeg(theta));
+    const Float ly = static_cast<Float>(cy - ry * kxSinDeg(theta));
+    Float x, y;
+    Map(lx, ly, tx, ty, &x, &y);
+    Vertex(x, y);
+  }
+  glEnd();
+}
+
+void TGLRender2DDriver::FillPolygon(Array* xy, Float hx, Float hy, Float tx, Float ty) {
+  // Only a float array of at least three whole pairs makes a polygon.
+  if (!xy || !xy->tag || xy->tag[0] != 'f') return;
+  const Int count = xy->dataSize / static_cast<Int>(sizeof(Float));
+  if (count < 6 || (count & 1) != 0) return;
+  const Float* v = xy->Elements<Float>();
+  TexturingOff();
+  glBegin(GL_POLYGON);
+  for (Int k = 0; k < count; k += 2) {
+    Float x, y;
+    Map(v[k] + hx, v[k + 1] + hy, tx, ty, &x, &y);
+    Vertex(x, y);
+  }
+  glEnd();
+}
+
+// --- the driver: pixel transfer ------------------------------------------------
+
+void TGLRender2DDriver::WritePixmap(TPixmap* pixmap, Int x, Int y) {
+  if (!pixmap) kxRaiseNullAccess();
+  const Int remembered = blendCache;
+  TexturingOff();
+  ApplyBlend(BLEND_OPAQUE);
+  TPixmap* flipped = MirrorPixmapY(pixmap);
+  if (flipped->format != PIXFMT_RGBA32) flipped = flipped->ConvertTo(PIXFMT_RGBA32);
+  if (flipped->width > 0 && flipped->height > 0) {
+    glRasterPos2i(0, 0);
+    glBitmap(0, 0, 0, 0, static_cast<GLfloat>(x), static_cast<GLfloat>(-Double(y) - flipped->height),
+             nullptr);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, flipped->pitch / FormatBytes[PIXFMT_RGBA32]);
+    glDrawPixels(flipped->width, flipped->height, GL_RGBA, GL_UNSIGNED_BYTE, flipped->pixels);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  }
+  ApplyBlend(remembered);
+}
+
+TPixmap* TGLRender2DDriver::ReadPixmap(Int x, Int y, Int width, Int height) {
+  const Int remembered = blendCache;
+  ApplyBlend(BLEND_OPAQUE);
+  TPixmap* p = NewPixmap(width, height, PIXFMT_RGBA32, 4);
+  if (width > 0 && height > 0 && p->pixels) {
+    const Long glY = Long(CurrentGraphicsHeight()) - height - y;
+    glPixelStorei(GL_PACK_ROW_LENGTH, p->pitch / FormatBytes[PIXFMT_RGBA32]);
+    glReadPixels(x, static_cast<GLint>(glY), width, height, GL_RGBA, GL_UNSIGNED_BYTE, p->pixels);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  }
+  TPixmap* flipped = MirrorPixmapY(p);
+  ApplyBlend(remembered);
+  return flipped;
+}
+
+// --- module --------------------------------------------------------------------
+
+TGLRender2DDriver* GLRender2DDriver() {
+  if (!driverInstance) driverInstance = New<TGLRender2DDriver>();
+  return driverInstance.get();
+}
+
+Int InitGLRender2DModule() {
+  KX_MODULE_ONCE();
+  InitRuntimeModule();
+  InitRender2DModule();
+  InitGLDisplayModule();
+  UseDisplayDriver(GLRender2DDriver(), DISPLAY_BACK_BUFFER);
+  return 0;
+}

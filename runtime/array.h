@@ -33,6 +33,8 @@ class Array final : public Object {
 
   void FreeObject() override;
   static size_t AllocationSize(int32_t dims, int32_t dataSize);
+  // Bytes from the object's start to its first element (8-byte aligned).
+  static size_t DataOffset(int32_t dims);
 
   Array(const char* t, int32_t d, int32_t bytes) : tag(t), dims(d), dataSize(bytes) {}
   Array(StaticTag s) : Object(s, KX_REFS_STATIC), tag(nullptr), dims(0), dataSize(0) {}

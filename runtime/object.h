@@ -134,6 +134,7 @@ Int kxBytesInUse();
 Int kxLastBytesFreed();
 Int kxLastObjectsFreed();
 Int kxCollectTime();  // always -1
+Int kxPendingCapacity();  // grows by 1024 entries, never shrinks
 
 // True when an object starts at this address (presence bitmap).
 bool kxIsObjectAddress(const void* p);

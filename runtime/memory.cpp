@@ -1,0 +1,384 @@
+// The object memory manager: a size-class allocator for small blocks, the
+// presence bitmap that tells which addresses start an object, the pending
+// list of objects whose count fell to zero, and the collector that frees
+// pending objects no word of the main thread's stack points at.
+//
+// Invariants kept here:
+//  - every object allocated by kxAllocObjectMemory has its presence bit set
+//    until the collector frees it (the bit is cleared just before the free
+//    routine runs);
+//  - an object on the pending list carries the 0x80000000 bit in its count;
+//  - the collector never runs inside itself (the re-entrance flag), and it
+//    leaves its state consistent even when a consistency check raises.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/error.h"
+#include "runtime/kxstring.h"
+#include "runtime/object.h"
+
+namespace {
+
+// --- failure of the C allocator ---------------------------------------------
+
+// The runtime has no way to carry on without memory; dereferencing a null
+// block later would only hide the cause, so say it and stop here.
+[[noreturn]] void OutOfMemory(size_t bytes) {
+  std::fprintf(stderr, "lifesim: out of memory (%zu bytes)\n", bytes);
+  std::fflush(stderr);
+  std::abort();
+}
+
+// --- small-block allocator ---------------------------------------------------
+
+constexpr Int kSmallLimit = 240;   // larger blocks go to kxAlignedAlloc
+constexpr Int kClassCount = 15;    // 16, 32, ..., 240 bytes
+constexpr Int kChunkBytes = 65536;
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+FreeBlock* freeLists[kClassCount + 1];  // index = size class 1..15
+char* chunkNext = nullptr;
+Int chunkLeft = 0;  // always a multiple of 16
+Long bytesInUse = 0;
+
+inline Int SizeClass(Int size) { return (size + 15) >> 4; }
+
+void PushFree(void* block, Int cls) {
+  FreeBlock* b = static_cast<FreeBlock*>(block);
+  b->next = freeLists[cls];
+  freeLists[cls] = b;
+}
+
+// --- presence bitmap -----------------------------------------------------------
+//
+// One bit per 16-byte unit. The documented layout maps 512 KiB regions to
+// 4 KiB blocks of 1024 words through one top table; with 47-bit user
+// addresses that table would need 2^28 entries, so the region index is split
+// once more: a 4096-entry root (address bits 46..35) points at lazily made
+// tables of 65536 region entries (bits 34..19). A lookup stays a few loads
+// and a bit test, and a word above the user address range is rejected at
+// once.
+
+constexpr int kRegionShift = 19;  // 512 KiB regions
+constexpr int kMidBits = 16;
+constexpr int kRootShift = kRegionShift + kMidBits;
+constexpr int kRootBits = 12;
+constexpr uintptr_t kAddressLimit = uintptr_t(1) << (kRootShift + kRootBits);
+
+using BitBlock = uint32_t[1024];
+using MidTable = BitBlock*[1 << kMidBits];
+
+MidTable* bitmapRoot[1 << kRootBits];
+Int bitmapBlocks = 0;
+
+inline uint32_t* BitWord(uintptr_t a, bool create) {
+  if (a >= kAddressLimit) return nullptr;
+  MidTable*& mid = bitmapRoot[a >> kRootShift];
+  if (!mid) {
+    if (!create) return nullptr;
+    mid = static_cast<MidTable*>(std::calloc(1, sizeof(MidTable)));
+    if (!mid) OutOfMemory(sizeof(MidTable));
+  }
+  BitBlock*& block = (*mid)[(a >> kRegionShift) & ((1u << kMidBits) - 1)];
+  if (!block) {
+    if (!create) return nullptr;
+    block = static_cast<BitBlock*>(std::calloc(1, sizeof(BitBlock)));
+    if (!block) OutOfMemory(sizeof(BitBlock));
+    ++bitmapBlocks;
+  }
+  return &(*block)[(a >> 9) & 1023];
+}
+
+inline uint32_t BitMask(uintptr_t a) { return uint32_t(1) << ((a >> 4) & 31); }
+
+void SetPresence(void* p) {
+  uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  uint32_t* w = BitWord(a, true);
+  if (!w || (*w & BitMask(a))) kxRaiseError(KX_STR("GC setMemBit: membit already set!"));
+  *w |= BitMask(a);
+}
+
+void ClearPresence(void* p) {
+  uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  uint32_t* w = BitWord(a, false);
+  if (!w || !(*w & BitMask(a))) kxRaiseError(KX_STR("GC clrMemBit: membit not set!"));
+  *w &= ~BitMask(a);
+}
+
+// --- pending list and collector state -------------------------------------------
+
+Object** pending = nullptr;
+Int pendingCount = 0;
+Int pendingCapacity = 0;
+Int pendingLargest = 0;
+
+Object** scratch = nullptr;  // objects found on the stack by one collection
+size_t scratchCount = 0;
+size_t scratchCapacity = 0;
+
+Int collectMode = 1;
+Int collectThreshold = 500;
+Long bytesSinceCollect = 0;
+Int lastBytesFreed = 0;
+Int lastObjectsFreed = 0;
+bool collecting = false;
+void* stackBase = nullptr;
+
+void EnsureScratch(size_t needed) {
+  if (needed <= scratchCapacity) return;
+  size_t cap = scratchCapacity + 1000;
+  if (cap < needed) cap = needed;
+  void* p = std::realloc(scratch, cap * sizeof(Object*));
+  if (!p) OutOfMemory(cap * sizeof(Object*));
+  scratch = static_cast<Object**>(p);
+  scratchCapacity = cap;
+}
+
+// Reads every 8-byte word from the current stack pointer up to the base,
+// then the callee-saved registers, which __builtin_unwind_init has made this
+// frame spill below the words read. Conservative on purpose: it reads stack
+// memory that AddressSanitizer considers out of bounds (other frames' red
+// zones), so it must not be instrumented.
+__attribute__((noinline, no_sanitize_address)) size_t ScanStack() {
+  __builtin_unwind_init();
+  uintptr_t sp;
+  asm volatile("mov %%rsp, %0" : "=r"(sp));
+  sp &= ~uintptr_t(7);
+  uintptr_t top = reinterpret_cast<uintptr_t>(stackBase);
+  if (top <= sp) return 0;
+  size_t words = (top - sp) / sizeof(uintptr_t);
+  EnsureScratch(words + 4);
+  const uintptr_t* w = reinterpret_cast<const uintptr_t*>(sp);
+  size_t found = 0;
+  for (size_t i = 0; i < words; ++i) {
+    uintptr_t a = w[i];
+    if ((a & 15) || a >= kAddressLimit) continue;
+    MidTable* mid = bitmapRoot[a >> kRootShift];
+    if (!mid) continue;
+    BitBlock* block = (*mid)[(a >> kRegionShift) & ((1u << kMidBits) - 1)];
+    if (block && ((*block)[(a >> 9) & 1023] & BitMask(a))) scratch[found++] = reinterpret_cast<Object*>(a);
+  }
+  scratchCount = found;
+  return words;
+}
+
+void ReportBadRefs(Object* o) {
+  std::printf("bad refs:obj=$%lx refs=$%x\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(o)), o->refs);
+  if (String* s = Cast<String>(o)) {
+    char* text = kxStringEncodeCText(s);
+    std::printf("String:%s\n", text ? text : "");
+    kxStringFreeCText(text);
+  }
+  std::fflush(stdout);
+}
+
+// Finishes a collection: entries before `done` have been handled and leave
+// the list; the rest (only when a consistency check raised part way) stay
+// pending for a later collection. Then the stack protection is taken back.
+struct CollectionEnd {
+  Int done = 0;
+  ~CollectionEnd() {
+    if (done >= pendingCount) {
+      pendingCount = 0;
+    } else {
+      std::memmove(pending, pending + done, sizeof(Object*) * (pendingCount - done));
+      pendingCount -= done;
+    }
+    // Releasing may schedule objects (appending to the pending list); the
+    // scratch array itself is not touched by that.
+    size_t n = scratchCount;
+    scratchCount = 0;
+    for (size_t i = 0; i < n; ++i) kxReleaseObject(scratch[i]);
+    collecting = false;
+  }
+};
+
+}  // namespace
+
+// --- aligned blocks ------------------------------------------------------------------
+
+// The block starts 1..16 bytes above the malloc result, at a 16-byte
+// boundary, and the word before it keeps the malloc result: 16 bytes of
+// slack plus that one pointer (scales with the pointer size).
+void* kxAlignedAlloc(size_t n) {
+  size_t total = n + 16 + sizeof(void*);
+  void* raw = std::malloc(total);
+  if (!raw) OutOfMemory(total);
+  uintptr_t r = reinterpret_cast<uintptr_t>(raw);
+  uintptr_t block = (r + 16) & ~uintptr_t(15);
+  if (block - r < sizeof(void*)) block += 16;
+  reinterpret_cast<void**>(block)[-1] = raw;
+  return reinterpret_cast<void*>(block);
+}
+
+void kxAlignedFree(void* block) {
+  if (!block) return;
+  std::free(static_cast<void**>(block)[-1]);
+}
+
+// Copies only what fits: a shrinking grow must not read past the new block.
+void* kxAlignedGrow(void* block, size_t oldSize, size_t newSize) {
+  void* grown = kxAlignedAlloc(newSize);
+  if (block) {
+    std::memcpy(grown, block, oldSize < newSize ? oldSize : newSize);
+    kxAlignedFree(block);
+  }
+  return grown;
+}
+
+// --- small blocks --------------------------------------------------------------------
+
+void* kxSmallAlloc(Int size) {
+  if (size <= 0) return nullptr;
+  if (size > kSmallLimit) {
+    bytesInUse += size;
+    return kxAlignedAlloc(static_cast<size_t>(size));
+  }
+  Int cls = SizeClass(size);
+  void* block;
+  if (FreeBlock* b = freeLists[cls]) {
+    freeLists[cls] = b->next;
+    block = b;
+  } else {
+    Int bytes = cls << 4;
+    if (bytes > chunkLeft) {
+      if (chunkLeft > 0) PushFree(chunkNext, chunkLeft >> 4);
+      chunkNext = static_cast<char*>(kxAlignedAlloc(kChunkBytes));
+      chunkLeft = kChunkBytes;
+    }
+    block = chunkNext;
+    chunkNext += bytes;
+    chunkLeft -= bytes;
+  }
+  bytesInUse += size;
+  return block;
+}
+
+void kxSmallFree(void* block, Int size) {
+  if (!block) return;
+  if (size <= kSmallLimit) {
+    PushFree(block, SizeClass(size));
+  } else {
+    kxAlignedFree(block);
+  }
+  bytesInUse -= size;
+}
+
+// --- objects ----------------------------------------------------------------------------
+
+void* kxAllocObjectMemory(size_t size) {
+  if ((collectMode & 3) == 1) {
+    bytesSinceCollect += static_cast<Long>(size);
+    if (bytesSinceCollect > 1048576 || pendingCount > collectThreshold) {
+      kxCollectGarbage();
+      bytesSinceCollect = 0;
+      collectThreshold = collectThreshold - lastObjectsFreed + 500;
+    }
+  } else if ((collectMode & 3) == 3) {
+    kxCollectGarbage();
+  }
+  if (size > 0x7fffffff) OutOfMemory(size);
+  void* p = kxSmallAlloc(static_cast<Int>(size));
+  // Count and class pointer start cleared, so that a collection running
+  // before the constructor has stored them sees a count of 0 and no class.
+  std::memset(p, 0, sizeof(Object));
+  SetPresence(p);
+  return p;
+}
+
+void kxSchedulePending(Object* o) {
+  if (o->refs != 0) kxRaiseError(KX_STR("GC kxGCFree: mem has non-0 refs"));
+  if (pendingCount == pendingCapacity) {
+    Int cap = pendingCapacity + 1024;
+    void* p = std::realloc(pending, sizeof(Object*) * static_cast<size_t>(cap));
+    if (!p) OutOfMemory(sizeof(Object*) * static_cast<size_t>(cap));
+    pending = static_cast<Object**>(p);
+    pendingCapacity = cap;
+    if (cap > pendingLargest) pendingLargest = cap;
+  }
+  o->refs = KX_REFS_PENDING;
+  pending[pendingCount++] = o;
+}
+
+void kxReleaseObject(Object* o) {
+  if (--o->refs == 0) kxSchedulePending(o);
+}
+
+Int kxCollectGarbage() {
+  if (collecting || !stackBase) return 0;
+  collecting = true;
+  Long before = bytesInUse;
+  Int freed = 0;
+  size_t scanned, live;
+  {
+    CollectionEnd end;
+    scanned = ScanStack();
+    live = scratchCount;
+    for (size_t i = 0; i < scratchCount; ++i) scratch[i]->refs += 1;
+    // Free routines release fields and elements, which can append to the
+    // list (and move it): re-read both at every step.
+    for (Int i = 0; i < pendingCount; ++i) {
+      Object* o = pending[i];
+      end.done = i + 1;
+      if (!(o->refs & KX_REFS_PENDING)) ReportBadRefs(o);
+      o->refs &= ~KX_REFS_PENDING;
+      if (o->refs == 0) {
+        ClearPresence(o);
+        o->Class()->free(o);
+        ++freed;
+      }
+    }
+    end.done = pendingCount;
+    lastObjectsFreed = freed;
+    lastBytesFreed = static_cast<Int>(before - bytesInUse);
+  }
+  if (collectMode & 4) {
+    std::printf("GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
+                lastBytesFreed, -1, freed, static_cast<Int>(scanned), static_cast<Int>(live));
+    std::fflush(stdout);
+  }
+  return lastBytesFreed;
+}
+
+// Gives back the memory of an object whose constructor raised: it never
+// became a complete object, so it leaves the pending list (a collection
+// during construction may have put it there) and the presence bitmap.
+void kxAbandonObjectMemory(void* p, size_t size) {
+  Object* o = static_cast<Object*>(p);
+  for (Int i = pendingCount - 1; i >= 0; --i) {
+    if (pending[i] == o) {
+      std::memmove(pending + i, pending + i + 1, sizeof(Object*) * (pendingCount - i - 1));
+      --pendingCount;
+    }
+  }
+  uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  if (uint32_t* w = BitWord(a, false)) *w &= ~BitMask(a);
+  kxSmallFree(p, static_cast<Int>(size));
+}
+
+Int kxSetCollectMode(Int mode) {
+  collectMode = mode;
+  return mode;
+}
+
+void kxSetStackBase(void* base) { stackBase = base; }
+void* kxStackBase() { return stackBase; }
+
+bool kxIsObjectAddress(const void* p) {
+  uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  if (a & 15) return false;
+  const uint32_t* w = BitWord(a, false);
+  return w && (*w & BitMask(a));
+}
+
+Int kxPendingCount() { return pendingCount; }
+Int kxPendingCapacity() { return pendingCapacity; }
+Int kxBitmapBlockCount() { return bitmapBlocks; }
+Int kxBytesInUse() { return static_cast<Int>(bytesInUse); }
+Int kxLastBytesFreed() { return lastBytesFreed; }
+Int kxLastObjectsFreed() { return lastObjectsFreed; }
+Int kxCollectTime() { return -1; }

@@ -1,0 +1,46 @@
+// The registry of embedded data blocks: byte blocks built into the program
+// and registered by name during module initialisation (font bitmaps), read
+// by name afterwards. A list, newest first; a name is registered once.
+#include <cstdlib>
+
+#include "runtime/kxstring.h"
+#include "runtime/object.h"
+
+namespace {
+
+struct BlobNode {
+  BlobNode* next;
+  String* name;  // holds one reference: the node lives outside object memory
+  const void* data;
+  Int length;
+};
+
+BlobNode* blobs = nullptr;
+
+BlobNode* FindBlob(String* name) {
+  for (BlobNode* n = blobs; n; n = n->next)
+    if (kxStringCompare(n->name, name) == 0) return n;
+  return nullptr;
+}
+
+}  // namespace
+
+Int kxAddEmbeddedBlob(String* name, const void* data, Int length) {
+  if (FindBlob(name)) return 0;
+  BlobNode* n = static_cast<BlobNode*>(std::malloc(sizeof(BlobNode)));
+  if (!n) std::abort();
+  kxRetain(name);
+  *n = BlobNode{blobs, name, data, length};
+  blobs = n;
+  return 1;
+}
+
+const void* kxEmbeddedBlobData(String* name) {
+  BlobNode* n = FindBlob(name);
+  return n ? n->data : nullptr;
+}
+
+Int kxEmbeddedBlobSize(String* name) {
+  BlobNode* n = FindBlob(name);
+  return n ? n->length : 0;
+}

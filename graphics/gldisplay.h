@@ -6,6 +6,7 @@
 #include "graphics/graphics.h"
 
 class TPixmap;
+struct GLDisplayContext;
 
 class TGLDisplayDriver : public TDisplayDriver {
   KX_CLASS(TGLDisplayDriver, TDisplayDriver)
@@ -16,6 +17,18 @@ class TGLDisplayDriver : public TDisplayDriver {
   void SelectDisplay(TGraphics* graphics) override;
   void Present(Int sync) override;
   virtual void ToggleSharedContext();
+};
+
+// A graphics object of this driver: it owns one context of the layer, until
+// CloseDisplay. Dropping the object without closing it leaves the context
+// (window, video mode) as it is.
+class TGLDisplayGraphics : public TGraphics {
+  KX_CLASS(TGLDisplayGraphics, TGraphics)
+ public:
+  TDisplayDriver* DisplayDriver() override;
+  void ReadSettings(Int* width, Int* height, Int* depth, Int* hertz, Int* flags) override;
+  void CloseDisplay() override;
+  GLDisplayContext* context = nullptr;  // null after CloseDisplay
 };
 
 TGLDisplayDriver* GLDisplayDriver();

@@ -1,0 +1,529 @@
+// The GL display layer over Xlib, GLX and the video-mode extension. All of
+// its state is the one Layer record below: the borrowed connection, the
+// swap-control entry point, the current, last selected and shared contexts,
+// and while a full-screen context lives, the mode list and the mode it
+// replaced.
+//
+// Invariants kept here:
+//  - at most one full-screen context exists; it alone holds the video mode,
+//    the grabs and the saved mode, and the at-exit shutdown closes it even
+//    when it is not current;
+//  - no call goes into the connection once the system layer reports it lost;
+//  - every X or GLX request whose failure would otherwise end the process
+//    (through the default X error handler) or crash runs under an error trap
+//    and turns into a failed creation.
+#include "graphics/gldisplay_layer.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/xf86vmode.h>
+#include <GL/glx.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "input/x11.h"
+#include "runtime/module.h"
+#include "runtime/time.h"
+
+namespace {
+
+// Mode-line flag bits of the video-mode extension.
+constexpr unsigned kModeInterlace = 16;
+constexpr unsigned kModeDoubleScan = 32;
+
+constexpr long kFullScreenEvents = StructureNotifyMask | ResizeRedirectMask | FocusChangeMask;
+constexpr long kWindowedEvents = StructureNotifyMask | ResizeRedirectMask;
+constexpr long kInputEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask |
+                              ButtonReleaseMask | PointerMotionMask | ResizeRedirectMask;
+
+using SwapIntervalProc = int (*)(int);
+
+struct Layer {
+  bool initialised;
+  bool atExitRegistered;
+  bool hasVidMode;
+  Display* display;
+  int screen;
+  SwapIntervalProc swapIntervalProc;
+  GLDisplayContext* current;
+  GLDisplayContext* lastSelected;
+  GLDisplayContext* shared;
+  GLDisplayContext* fullScreen;  // non-null exactly while full-screen is active
+  XF86VidModeModeInfo** modeList;
+  XF86VidModeModeInfo* selectedMode;
+  XF86VidModeModeInfo savedVideoMode;
+  Int swapRequests;
+  Int lastSwapInterval;
+};
+Layer L = {};
+
+bool Connected() { return L.display && !X11ConnectionLost(); }
+
+GLXContext GlxOf(GLDisplayContext* c) { return static_cast<GLXContext>(c->glxContext); }
+
+// --- error trap ------------------------------------------------------------
+// Collects X errors raised by the requests made between construction and
+// Finish instead of letting the default handler end the process. Earlier
+// errors are flushed to the previous handler first.
+int trappedError = 0;
+int TrapError(Display*, XErrorEvent* event) {
+  if (!trappedError) trappedError = event->error_code ? event->error_code : -1;
+  return 0;
+}
+
+class ErrorTrap {
+ public:
+  ErrorTrap() {
+    XSync(L.display, False);
+    trappedError = 0;
+    previous_ = XSetErrorHandler(TrapError);
+  }
+  ~ErrorTrap() {
+    if (!finished_) Finish();
+  }
+  // True when no request failed.
+  bool Finish() {
+    finished_ = true;
+    XSync(L.display, False);
+    XSetErrorHandler(previous_);
+    return trappedError == 0;
+  }
+
+ private:
+  XErrorHandler previous_;
+  bool finished_ = false;
+};
+
+bool HasExtension(const char* list, const char* name) {
+  if (!list) return false;
+  const size_t n = strlen(name);
+  for (const char* p = strstr(list, name); p; p = strstr(p + 1, name)) {
+    const bool starts = p == list || p[-1] == ' ';
+    const bool ends = p[n] == '\0' || p[n] == ' ';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+Int RateOf(const XF86VidModeModeInfo* m) {
+  return GLDisplayRefreshRate(static_cast<Int>(m->dotclock), m->htotal, m->vtotal,
+                              static_cast<Int>(m->flags));
+}
+
+GLDisplayContext* NewRecord(Int kind, Int flags) {
+  auto* c = static_cast<GLDisplayContext*>(calloc(1, sizeof(GLDisplayContext)));
+  if (!c) return nullptr;
+  c->kind = kind;
+  c->flags = flags;
+  c->swapState = -1;
+  return c;
+}
+
+bool EnsureShared() {
+  if (!L.shared) L.shared = GLDisplayCreate(0, 0, 0, 0, 0);
+  return L.shared != nullptr;
+}
+
+// The layer's notion of current, and GLX's, change together here.
+void MakeCurrent(GLDisplayContext* c) {
+  if (c && c->glxContext) {
+    glXMakeCurrent(L.display, c->window, GlxOf(c));
+    L.current = c;
+  } else {
+    glXMakeCurrent(L.display, None, nullptr);
+    L.current = nullptr;
+  }
+}
+
+bool SaveVideoMode(XF86VidModeModeInfo* out) {
+  int dotclock = 0;
+  XF86VidModeModeLine line;
+  memset(&line, 0, sizeof line);
+  if (!XF86VidModeGetModeLine(L.display, L.screen, &dotclock, &line)) return false;
+  if (line.privsize > 0 && line.c_private) XFree(line.c_private);
+  memset(out, 0, sizeof *out);
+  out->dotclock = static_cast<unsigned>(dotclock);
+  out->hdisplay = line.hdisplay;
+  out->hsyncstart = line.hsyncstart;
+  out->hsyncend = line.hsyncend;
+  out->htotal = line.htotal;
+  out->hskew = line.hskew;
+  out->vdisplay = line.vdisplay;
+  out->vsyncstart = line.vsyncstart;
+  out->vsyncend = line.vsyncend;
+  out->vtotal = line.vtotal;
+  out->flags = line.flags;
+  return true;
+}
+
+// First the exact size at the exact rate, then the exact size at any rate.
+XF86VidModeModeInfo* FindMode(XF86VidModeModeInfo** modes, int count, Int width, Int height,
+                              Int hertz) {
+  for (int i = 0; i < count; ++i) {
+    if (modes[i]->hdisplay == width && modes[i]->vdisplay == height && RateOf(modes[i]) == hertz)
+      return modes[i];
+  }
+  for (int i = 0; i < count; ++i) {
+    if (modes[i]->hdisplay == width && modes[i]->vdisplay == height) return modes[i];
+  }
+  return nullptr;
+}
+
+void RestoreVideoMode() {
+  XF86VidModeSwitchToMode(L.display, L.screen, &L.savedVideoMode);
+  XF86VidModeSetViewPort(L.display, L.screen, 0, 0);
+  XFlush(L.display);
+}
+
+Bool IsMapNotifyOf(Display*, XEvent* event, XPointer window) {
+  return event->type == MapNotify &&
+         event->xmap.window == *reinterpret_cast<Window*>(window);
+}
+
+// Shows a made window: mapped, for full-screen with pointer and keyboard
+// grabbed, the context bound, and input events selected once it is mapped.
+void ShowWindow(Window window, GLXContext glx, bool fullScreen) {
+  XMapRaised(L.display, window);
+  if (fullScreen) {
+    XWarpPointer(L.display, None, window, 0, 0, 0, 0, 0, 0);
+    XGrabKeyboard(L.display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XGrabPointer(L.display, window, True, ButtonPressMask, GrabModeAsync, GrabModeAsync, window,
+                 None, CurrentTime);
+  }
+  glXMakeCurrent(L.display, window, glx);
+  XEvent event;
+  XIfEvent(L.display, &event, IsMapNotifyOf, reinterpret_cast<XPointer>(&window));
+  XSelectInput(L.display, window, kInputEvents);
+  X11SetEventWindow(window);
+}
+
+// Refreshes an attached context's size from its window; false when the
+// window is gone.
+bool RefreshGeometry(GLDisplayContext* c) {
+  Window root;
+  int x, y;
+  unsigned width = 0, height = 0, border, depth;
+  ErrorTrap trap;
+  Status ok = XGetGeometry(L.display, c->window, &root, &x, &y, &width, &height, &border, &depth);
+  if (!trap.Finish() || !ok) return false;
+  c->width = static_cast<Int>(width);
+  c->height = static_cast<Int>(height);
+  return true;
+}
+
+// Makes the GL context of an attached window on its first selection.
+bool MakeAttachedContext(GLDisplayContext* c) {
+  if (!EnsureShared()) return false;
+  auto* visual = static_cast<XVisualInfo*>(GLDisplayChooseVisual(c->flags));
+  if (!visual) return false;
+  ErrorTrap trap;
+  GLXContext glx = glXCreateContext(L.display, visual, GlxOf(L.shared), True);
+  bool bound = glx && glXMakeCurrent(L.display, c->window, glx);
+  const bool ok = trap.Finish() && bound;
+  XFree(visual);
+  if (!ok) {
+    if (glx) {
+      glXMakeCurrent(L.display, None, nullptr);
+      glXDestroyContext(L.display, glx);
+    }
+    // What was bound before is bound again.
+    MakeCurrent(L.current);
+    return false;
+  }
+  c->glxContext = glx;
+  X11SetEventWindow(c->window);
+  return true;
+}
+
+// Gives back everything a context holds (GL context, window, colormap and,
+// for full-screen, the video mode) and leaves an empty record.
+void ReleaseContext(GLDisplayContext* c) {
+  if (c == L.current) L.current = nullptr;
+  if (c == L.lastSelected) L.lastSelected = nullptr;
+  if (c == L.shared) L.shared = nullptr;
+  if (Connected()) {
+    if (c->glxContext) {
+      // Only unbind when this context is the bound one: another context
+      // that the layer reports current must stay usable.
+      if (glXGetCurrentContext() == GlxOf(c)) glXMakeCurrent(L.display, None, nullptr);
+      glXDestroyContext(L.display, GlxOf(c));
+    }
+    if (c->window && c->kind != GLDISPLAY_ATTACHED) {
+      XDestroyWindow(L.display, c->window);
+      if (c->colormap) XFreeColormap(L.display, c->colormap);
+    }
+    if (c == L.fullScreen) RestoreVideoMode();
+  }
+  if (c == L.fullScreen) {
+    XFree(L.modeList);  // client memory only: safe with a dead connection
+    L.modeList = nullptr;
+    L.selectedMode = nullptr;
+    L.fullScreen = nullptr;
+  }
+  c->glxContext = nullptr;
+  c->window = 0;
+  c->colormap = 0;
+}
+
+}  // namespace
+
+Int GLDisplayRefreshRate(Int dotclock, Int htotal, Int vtotal, Int modeFlags) {
+  const double total = static_cast<double>(htotal) * static_cast<double>(vtotal);
+  if (total <= 0) return 0;  // a degenerate mode line has no rate
+  uint32_t rate = static_cast<uint32_t>(
+      kxTruncateToInt(static_cast<double>(dotclock) * 1000.0 / total + 0.5));
+  if (static_cast<unsigned>(modeFlags) & kModeInterlace) rate <<= 1;
+  Int result = static_cast<Int>(rate);
+  if (static_cast<unsigned>(modeFlags) & kModeDoubleScan) result >>= 1;
+  return result;
+}
+
+Int GLDisplayInit() {
+  if (L.initialised) return Connected() ? 0 : -1;
+  Display* display = X11Display();
+  if (!display || X11ConnectionLost()) return -1;
+  int major = 0, minor = 0;
+  if (!glXQueryVersion(display, &major, &minor)) return -1;
+  L.display = display;
+  // Without the extension (Xvfb, for one) there is no full-screen mode.
+  int event = 0, error = 0;
+  L.hasVidMode = XF86VidModeQueryExtension(display, &event, &error) &&
+                 XF86VidModeQueryVersion(display, &major, &minor);
+  L.screen = DefaultScreen(display);
+  L.swapIntervalProc = nullptr;
+  if (HasExtension(glXQueryExtensionsString(display, L.screen), "GLX_SGI_swap_control")) {
+    L.swapIntervalProc = reinterpret_cast<SwapIntervalProc>(
+        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalSGI")));
+  }
+  L.lastSwapInterval = -1;
+  if (!L.atExitRegistered) {
+    L.atExitRegistered = true;
+    kxRegisterAtExit(GLDisplayShutdown);
+  }
+  L.initialised = true;
+  return 0;
+}
+
+Int GLDisplayListModes(Int* room, Int max) {
+  if (GLDisplayInit() != 0 || !L.hasVidMode || max <= 0) return 0;
+  int count = 0;
+  XF86VidModeModeInfo** modes = nullptr;
+  if (!XF86VidModeGetAllModeLines(L.display, L.screen, &count, &modes) || !modes) return 0;
+  const Int n = count < max ? count : max;
+  for (Int i = 0; i < n; ++i) {
+    room[4 * i] = modes[i]->hdisplay;
+    room[4 * i + 1] = modes[i]->vdisplay;
+    room[4 * i + 2] = 24;
+    room[4 * i + 3] = RateOf(modes[i]);
+  }
+  XFree(modes);
+  return n;
+}
+
+void* GLDisplayChooseVisual(Int flags) {
+  if (GLDisplayInit() != 0) return nullptr;
+  int attributes[16];
+  int n = 0;
+  attributes[n++] = GLX_RGBA;
+  if (flags & 2) attributes[n++] = GLX_DOUBLEBUFFER;
+  if (flags & 4) attributes[n++] = GLX_ALPHA_SIZE, attributes[n++] = 1;
+  if (flags & 8) attributes[n++] = GLX_DEPTH_SIZE, attributes[n++] = 1;
+  if (flags & 16) attributes[n++] = GLX_STENCIL_SIZE, attributes[n++] = 1;
+  if (flags & 32) {
+    for (int a : {GLX_ACCUM_RED_SIZE, GLX_ACCUM_GREEN_SIZE, GLX_ACCUM_BLUE_SIZE,
+                  GLX_ACCUM_ALPHA_SIZE}) {
+      attributes[n++] = a;
+      attributes[n++] = 1;
+    }
+  }
+  attributes[n] = None;
+  return glXChooseVisual(L.display, L.screen, attributes);
+}
+
+void GLDisplayFreeVisual(void* visual) {
+  if (visual) XFree(visual);
+}
+
+GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, Int flags) {
+  if (GLDisplayInit() != 0) return nullptr;
+  const bool makingShared = width == 0 && height == 0;
+  GLXContext shareList = nullptr;
+  if (makingShared) {
+    width = height = 100;
+  } else {
+    if (!EnsureShared()) return nullptr;
+    shareList = GlxOf(L.shared);
+  }
+  const bool fullScreen = depth != 0;
+  // A second full-screen context would overwrite the saved mode that the
+  // first must restore; there is one screen mode to hold.
+  if (fullScreen && (L.fullScreen || !L.hasVidMode)) return nullptr;
+  if (!fullScreen && (width <= 0 || height <= 0)) return nullptr;
+
+  auto* visual = static_cast<XVisualInfo*>(GLDisplayChooseVisual(flags));
+  if (!visual) return nullptr;
+
+  XF86VidModeModeInfo saved;
+  XF86VidModeModeInfo** modes = nullptr;
+  XF86VidModeModeInfo* mode = nullptr;
+  if (fullScreen) {
+    int count = 0;
+    if (SaveVideoMode(&saved) && XF86VidModeGetAllModeLines(L.display, L.screen, &count, &modes))
+      mode = modes ? FindMode(modes, count, width, height, hertz) : nullptr;
+    if (!mode) {
+      if (modes) XFree(modes);
+      XFree(visual);
+      return nullptr;
+    }
+    width = mode->hdisplay;
+    height = mode->vdisplay;
+  }
+
+  const Window root = RootWindow(L.display, L.screen);
+  XSetWindowAttributes attributes;
+  memset(&attributes, 0, sizeof attributes);
+  attributes.border_pixel = 0;
+  unsigned long mask = CWBorderPixel | CWEventMask | CWColormap;
+  if (fullScreen) {
+    mask |= CWOverrideRedirect;
+    attributes.override_redirect = True;
+    attributes.event_mask = kFullScreenEvents;
+  } else {
+    attributes.event_mask = kWindowedEvents;
+  }
+
+  ErrorTrap trap;
+  const Colormap colormap = XCreateColormap(L.display, root, visual->visual, AllocNone);
+  attributes.colormap = colormap;
+  if (fullScreen) {
+    XF86VidModeSwitchToMode(L.display, L.screen, mode);
+    XF86VidModeSetViewPort(L.display, L.screen, 0, 0);
+  }
+  const Window window = XCreateWindow(L.display, root, 0, 0, width, height, 0, visual->depth,
+                                      InputOutput, visual->visual, mask, &attributes);
+  GLXContext glx = glXCreateContext(L.display, visual, shareList, True);
+  const bool ok = trap.Finish() && glx;
+  XFree(visual);
+  GLDisplayContext* c = ok ? NewRecord(fullScreen ? GLDISPLAY_FULLSCREEN : GLDISPLAY_WINDOWED, flags)
+                           : nullptr;
+  if (!c) {
+    ErrorTrap cleanup;
+    if (glx) glXDestroyContext(L.display, glx);
+    if (window) XDestroyWindow(L.display, window);
+    if (colormap) XFreeColormap(L.display, colormap);
+    if (fullScreen) {
+      L.savedVideoMode = saved;
+      RestoreVideoMode();
+      XFree(modes);
+    }
+    return nullptr;
+  }
+  c->width = width;
+  c->height = height;
+  c->depth = 24;
+  c->hertz = hertz;
+  c->window = window;
+  c->glxContext = glx;
+  c->colormap = colormap;
+  if (fullScreen) {
+    L.fullScreen = c;
+    L.modeList = modes;
+    L.selectedMode = mode;
+    L.savedVideoMode = saved;
+  }
+  if (!makingShared) {
+    ShowWindow(window, glx, fullScreen);
+    // Creation binds the new context for the map; selection decides what
+    // is current, so the binding the layer reports is put back.
+    if (L.current) MakeCurrent(L.current);
+  }
+  X11Poll();
+  return c;
+}
+
+GLDisplayContext* GLDisplayAttach(unsigned long window, Int flags) {
+  GLDisplayContext* c = NewRecord(GLDISPLAY_ATTACHED, flags);
+  if (c) c->window = window;
+  return c;
+}
+
+void GLDisplaySelect(GLDisplayContext* c) {
+  if (!c || GLDisplayInit() != 0) return;
+  if (c->kind == GLDISPLAY_ATTACHED) {
+    if (!RefreshGeometry(c)) return;
+    if (!c->glxContext && !MakeAttachedContext(c)) return;
+  }
+  // A made context that has been released has nothing left to bind.
+  if (!c->glxContext) return;
+  if (c != L.current) {
+    MakeCurrent(c);
+    L.lastSelected = c;
+  }
+}
+
+void GLDisplayFlip(Int sync) {
+  GLDisplayContext* c = L.current;
+  if (!c || !Connected()) return;
+  const Int s = sync != 0 ? 1 : 0;
+  if (s != c->swapState) {
+    c->swapState = s;
+    ++L.swapRequests;
+    L.lastSwapInterval = s;
+    if (L.swapIntervalProc) L.swapIntervalProc(s);
+  }
+  glXSwapBuffers(L.display, c->window);
+  X11Poll();
+}
+
+void GLDisplayQuerySettings(GLDisplayContext* c, Int* width, Int* height, Int* depth, Int* hertz,
+                            Int* flags) {
+  if (!c) {
+    *width = *height = *depth = *hertz = *flags = 0;
+    return;
+  }
+  if (c->kind == GLDISPLAY_ATTACHED && GLDisplayInit() == 0) RefreshGeometry(c);
+  *width = c->width;
+  *height = c->height;
+  *depth = c->depth;
+  *hertz = c->hertz;
+  *flags = c->flags;
+}
+
+void GLDisplayToggleShared() {
+  if (L.fullScreen || GLDisplayInit() != 0) return;
+  if (L.current && L.current == L.shared) {
+    // lastSelected is forgotten when it is closed: then nothing is bound,
+    // as before the first toggle.
+    MakeCurrent(L.lastSelected);
+  } else if (EnsureShared()) {
+    MakeCurrent(L.shared);
+  }
+}
+
+void GLDisplayClose(GLDisplayContext* c) {
+  if (!c) return;
+  ReleaseContext(c);
+  free(c);
+}
+
+void GLDisplayShutdown() {
+  // Records owned by graphics objects are emptied, not freed: their owners
+  // may still close them. The shared context belongs to the layer.
+  GLDisplayContext* current = L.current;
+  if (current && current != L.shared) ReleaseContext(current);
+  // The full-screen context holds the video mode even when it is not current.
+  if (L.fullScreen) ReleaseContext(L.fullScreen);
+  if (L.shared) GLDisplayClose(L.shared);
+  L.current = nullptr;
+  L.lastSelected = nullptr;
+  L.shared = nullptr;
+}
+
+GLDisplayContext* GLDisplayCurrent() { return L.current; }
+GLDisplayContext* GLDisplaySharedContext() { return L.shared; }
+GLDisplayContext* GLDisplayLastSelected() { return L.lastSelected; }
+bool GLDisplayFullScreenActive() { return L.fullScreen != nullptr; }
+bool GLDisplayHasSwapControl() { return L.swapIntervalProc != nullptr; }
+Int GLDisplaySwapIntervalRequests() { return L.swapRequests; }
+Int GLDisplayLastSwapInterval() { return L.initialised ? L.lastSwapInterval : -1; }

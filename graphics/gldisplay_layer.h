@@ -1,0 +1,59 @@
+// The GL display layer: GLX contexts with their X windows, video-mode
+// switching and the hidden shared context, as plain functions over the X
+// connection that the system layer owns. Internal to graphics/; no Xlib or
+// GLX type reaches this header (windows are unsigned long, GLX contexts and
+// visuals opaque pointers).
+#pragma once
+
+#include "runtime/object.h"
+
+enum : Int {
+  GLDISPLAY_ATTACHED = 1,
+  GLDISPLAY_WINDOWED = 2,
+  GLDISPLAY_FULLSCREEN = 3,
+};
+
+// One GLX context and its window; heap memory owned by the layer, freed by
+// GLDisplayClose.
+struct GLDisplayContext {
+  Int kind;
+  Int width, height;
+  Int depth;      // 24 for made contexts, 0 for attached ones
+  Int hertz;      // as requested, whatever rate the chosen mode has
+  Int flags;
+  Int swapState;  // swap interval last requested: -1 never, 0 or 1
+  unsigned long window;
+  void* glxContext;       // GLXContext; null until made
+  unsigned long colormap; // made with the window, freed with it
+};
+
+Int GLDisplayInit();
+Int GLDisplayListModes(Int* room, Int max);
+// Refresh rate of a mode line: dot clock in kHz as the video-mode extension
+// reports it, totals, and the mode flags (interlace doubles, double scan
+// halves).
+Int GLDisplayRefreshRate(Int dotclock, Int htotal, Int vtotal, Int modeFlags);
+// An XVisualInfo* from glXChooseVisual, or null; release with
+// GLDisplayFreeVisual.
+void* GLDisplayChooseVisual(Int flags);
+void GLDisplayFreeVisual(void* visual);
+GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, Int flags);
+GLDisplayContext* GLDisplayAttach(unsigned long window, Int flags);
+void GLDisplaySelect(GLDisplayContext* context);
+void GLDisplayFlip(Int sync);
+void GLDisplayQuerySettings(GLDisplayContext* context, Int* width, Int* height, Int* depth,
+                            Int* hertz, Int* flags);
+void GLDisplayToggleShared();
+void GLDisplayClose(GLDisplayContext* context);
+void GLDisplayShutdown();
+
+// Observation points for tests and diagnostics.
+GLDisplayContext* GLDisplayCurrent();
+GLDisplayContext* GLDisplaySharedContext();
+GLDisplayContext* GLDisplayLastSelected();
+bool GLDisplayFullScreenActive();
+bool GLDisplayHasSwapControl();
+// Swap-interval changes requested by GLDisplayFlip (counted whether or not
+// the server offers swap control), and the last value requested (-1 none).
+Int GLDisplaySwapIntervalRequests();
+Int GLDisplayLastSwapInterval();

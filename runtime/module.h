@@ -29,6 +29,13 @@ void kxStartRuntime(Int argc, char** argv, const char* programDir,
                     const char* programPath, Int reserved);
 [[noreturn]] void kxEnd();
 void kxRegisterAtExit(void (*routine)());
+// Ends the process with the status, running the at-exit routines; an exit
+// already under way (an at-exit routine that raises or faults) ends at once
+// with _exit instead, so the routines never run twice.
+[[noreturn]] void kxExitProcess(Int status);
+// True on the thread that initialised the runtime (the only one that may
+// touch objects).
+bool kxOnMainThread();
 
 // Fatal and terminating signals.
 // SIGSEGV, SIGBUS, SIGTRAP: report "appstub.linux signal handler %d" and exit

@@ -19,34 +19,25 @@ TPixmap* TPixmapDecoder::DecodePixmap(TStream*) { kxRaiseAbstractCall(); }
 
 namespace {
 
-// Closes the stream when the loader is left by a C++ exception that is not
-// a runtime error (allocation failure); the runtime-error paths close it
-// themselves before raising, since an unhandled error ends the process
-// without unwinding.
+// Closes the stream however the loader is left. An error that nobody
+// catches ends the process without unwinding, but then nothing is left to
+// leak either.
 class StreamCloser {
  public:
   explicit StreamCloser(TStream* s) : stream_(s) {}
-  ~StreamCloser() {
-    if (stream_) stream_->Close();
-  }
-  void CloseNow() {
-    TStream* s = stream_;
-    stream_ = nullptr;
-    s->Close();
-  }
+  ~StreamCloser() { stream_->Close(); }
 
  private:
   TStream* stream_;
 };
 
 // One decoder's answer; stream errors count as a refusal.
-TPixmap* TryDecoder(TPixmapDecoder* decoder, TStream* stream, StreamCloser& closer) {
+TPixmap* TryDecoder(TPixmapDecoder* decoder, TStream* stream) {
   try {
     KxTry region;
     return decoder->DecodePixmap(stream);
   } catch (const KxThrown& thrown) {
     if (Cast<TStreamError>(thrown.error.get())) return nullptr;
-    closer.CloseNow();
     kxThrow(thrown.error.get());
   }
 }
@@ -64,7 +55,7 @@ TPixmap* LoadPixmapFile(Object* url) {
     // A decoder must not see the stream where the last one left it; one
     // that cannot be put back is not asked.
     if (stream->Seek(start) != start) continue;
-    result = TryDecoder(d, stream, closer);
+    result = TryDecoder(d, stream);
   }
   return result;
 }

@@ -15,7 +15,11 @@
 #include "runtime/error.h"
 #include "runtime/kxstring.h"
 
-KX_CLASS_RECORD(Array)
+// Written out rather than made by KX_CLASS_RECORD: an array's size varies
+// per object, so the record's instance size is 0 and the free routine
+// computes the size from the array itself.
+static const DebugScope kxScope_Array = {2, "Array"};
+const ClassRecord Array::classRecord = {&Object::classRecord, &kxFreeViaClass<Array>, &kxScope_Array, 0, "Array"};
 
 Array kxEmptyArray({});
 

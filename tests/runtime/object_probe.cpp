@@ -1,0 +1,58 @@
+#include "tests/runtime/object_probe.h"
+
+#include <cstring>
+#include <set>
+
+#include "runtime/kxstring.h"
+#include "tests/support/test_util.h"
+
+KX_CLASS_RECORD(TProbe)
+KX_CLASS_RECORD(TProbeChild)
+
+Int TProbe::alive = 0;
+Int TProbe::destroyed = 0;
+std::string TProbe::log;
+static std::set<Int> destroyedKeys;
+
+bool TProbe::WasDestroyed(Int key) { return destroyedKeys.count(key) != 0; }
+
+TProbe::TProbe(Int k) : key(k) {
+  ++alive;
+  log += std::string("+") + Class()->name;
+}
+
+TProbe::~TProbe() {
+  --alive;
+  ++destroyed;
+  destroyedKeys.insert(key);
+  log += std::string("-") + Class()->name;
+}
+
+Int TProbe::CompareWith(Object* other) {
+  TProbe* p = Cast<TProbe>(other);
+  return p ? (key > p->key) - (key < p->key) : Object::CompareWith(other);
+}
+
+TProbeChild::TProbeChild(Int k) : TProbe(k), extra{} { log += std::string("+") + Class()->name; }
+TProbeChild::~TProbeChild() { log += std::string("-") + Class()->name; }
+
+std::string RaisedMessage(const KxThrown& e) {
+  TMessageError* m = Cast<TMessageError>(e.error.get());
+  return m ? ToStd(m->message) : std::string();
+}
+
+__attribute__((noinline)) void WipeStack() {
+  volatile char area[32768];
+  std::memset(const_cast<char*>(area), 0, sizeof area);
+  asm volatile("" : : "r"(area) : "memory");
+}
+
+__attribute__((noinline)) uintptr_t Disguise(const void* p) { return reinterpret_cast<uintptr_t>(p) | 1; }
+
+__attribute__((noinline)) bool IsObjectAt(uintptr_t disguised) {
+  return kxIsObjectAddress(reinterpret_cast<void*>(disguised & ~uintptr_t(1)));
+}
+
+__attribute__((noinline)) bool SameAddress(const void* p, uintptr_t disguised) {
+  return (reinterpret_cast<uintptr_t>(p) | 1) == disguised;
+}

@@ -1,0 +1,51 @@
+// A small runtime class for the object and memory tests: it records its
+// construction and destruction so that tests can tell when the collector
+// freed it, and orders by a key so that object arrays can be sorted.
+#pragma once
+
+#include <string>
+
+#include "runtime/error.h"
+#include "runtime/object.h"
+
+class TProbe : public Object {
+  KX_CLASS(TProbe, Object)
+ public:
+  explicit TProbe(Int k = 0);
+  ~TProbe() override;
+  Int CompareWith(Object* other) override;
+
+  Int key;
+  Ref<Object> held;  // lets a probe own another object
+
+  static Int alive;       // constructed and not yet destroyed
+  static Int destroyed;   // destructors run so far
+  static std::string log;  // "+Class" / "-Class" entries of ctors and dtors
+  // True once a probe with this key has been destroyed (keys are unique per
+  // test, so garbage left by other tests cannot confuse the check).
+  static bool WasDestroyed(Int key);
+};
+
+class TProbeChild : public TProbe {
+  KX_CLASS(TProbeChild, TProbe)
+ public:
+  explicit TProbeChild(Int k = 0);
+  ~TProbeChild() override;
+  double extra[4];  // makes the child a different size class
+};
+
+// The message of a raised TMessageError, or "" for anything else.
+std::string RaisedMessage(const KxThrown& e);
+
+// Overwrites the unused stack below the caller with zeros, so that stale
+// copies of pointers left by finished calls cannot protect objects from
+// the conservative scan of the next collection.
+void WipeStack();
+
+// A pointer the stack scan cannot mistake for an object (bit 0 set), for
+// tests that must remember an address without keeping it alive. The real
+// address is only ever rebuilt inside these out-of-line helpers, so that
+// the compiler cannot keep it in the test's own frame or registers.
+uintptr_t Disguise(const void* p);
+bool IsObjectAt(uintptr_t disguised);
+bool SameAddress(const void* p, uintptr_t disguised);

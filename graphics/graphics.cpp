@@ -233,6 +233,7 @@ Int CurrentGraphicsDepth() { return G.depth; }
 Int CurrentGraphicsHertz() { return G.hertz; }
 Int CurrentGraphicsFlags() { return G.flags; }
 Int GraphicsSoftSync() { return G.softSync; }
+Long GraphicsFrameClock() { return G.frameClock; }
 
 TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags) {
   EndGraphics();

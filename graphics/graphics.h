@@ -70,5 +70,8 @@ TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags);
 void EndGraphics();
 void Flip(Int sync);
 Int GraphicsSoftSync();  // 1 when Flip(-1) paces frames in software
+// Virtual time of software pacing in thousandths of a frame: grows by 1000
+// per paced frame, restarts with each Graphics.
+Long GraphicsFrameClock();
 
 Int InitGraphicsModule();

@@ -130,7 +130,12 @@ void ActivateRender2D(TGraphics* graphics) {
   TRender2DGraphics* g = currentGraphics.get();
   if (!g || g->initialised == 1) return;
 
-  if (!defaultTextFont) defaultTextFont = TGlyphFont::BuildDefaultFont();
+  if (!defaultTextFont) {
+    // The font module keeps the first built-in font made; reuse it rather
+    // than building the 96 glyph images twice.
+    defaultTextFont = DefaultTextFont();
+    if (!defaultTextFont) defaultTextFont = TGlyphFont::BuildDefaultFont();
+  }
 
   SetBlend(BLEND_MASKED);
   SetColor(255, 255, 255);

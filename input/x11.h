@@ -15,6 +15,8 @@ struct _XDisplay* X11Display();  // null when no display could be opened
 bool X11ConnectionLost();
 void X11SetEventWindow(unsigned long window);
 unsigned long X11EventWindow();
+// The cursor HideMouse shows (made on first use, kept), or 0 before that.
+unsigned long X11BlankCursor();
 void X11Poll();
 void X11Wait();
 void X11PumpEvents();

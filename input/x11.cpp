@@ -1,0 +1,279 @@
+// The X11 layer: the one display connection of the process and everything
+// that reads from it or acts on the pointer. All of its state is in one
+// struct below. Every call into Xlib goes through X11Display(), which gives
+// null when no display could be opened and after the connection was lost,
+// so at-exit routines that run after a lost server never touch the dead
+// connection.
+#include "input/x11.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "input/event.h"
+#include "runtime/module.h"
+#include "runtime/time.h"
+
+namespace {
+
+constexpr int kSignalSlots = 65;      // signal numbers 1 .. 64
+constexpr int kLookupBufferSize = 15;  // bytes XLookupString may give per key
+
+struct X11State {
+  Display* display = nullptr;
+  bool initialised = false;
+  volatile sig_atomic_t connectionLost = 0;  // set inside Xlib's I/O error handler
+  Window eventWindow = 0;
+  Cursor blankCursor = 0;
+  Int (*filter)(XEvent* event) = nullptr;
+  void (*signalHandlers[kSignalSlots])(Int signal) = {};
+};
+
+X11State x11;
+
+// Xlib calls this when the connection breaks (server killed, socket closed).
+// It must not return: Xlib would exit on its own, without a word of why.
+int OnConnectionLost(Display* display) {
+  x11.connectionLost = 1;
+  const char* name = display ? DisplayString(display) : nullptr;
+  fprintf(stderr, "lifesim: lost the connection to the X server %s\n",
+          name && *name ? name : "(unnamed display)");
+  fflush(stderr);
+  exit(1);
+}
+
+void NothingAtExit() {}
+
+// Cursor and warp requests name the event window, which may already be
+// destroyed (it is never cleared). Xlib's default reaction to the BadWindow
+// that follows is to end the program; these calls are worth less than that,
+// so their errors are collected and dropped.
+int trappedErrors = 0;
+int CountError(Display*, XErrorEvent*) {
+  ++trappedErrors;
+  return 0;
+}
+
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(Display* display) : display_(display) {
+    XSync(display_, False);  // earlier errors still go to the usual handler
+    previous_ = XSetErrorHandler(&CountError);
+  }
+  ~ErrorTrap() {
+    if (!X11ConnectionLost()) XSync(display_, False);
+    XSetErrorHandler(previous_);
+  }
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+ private:
+  Display* display_;
+  XErrorHandler previous_;
+};
+
+void RunDeferredSignal() {
+  Int signal = PendingSignal;
+  if (signal == 0) return;
+  // Cleared before the handler runs, so a signal that comes in meanwhile is
+  // kept for the next pump rather than wiped.
+  PendingSignal = 0;
+  if (signal > 0 && signal < kSignalSlots && x11.signalHandlers[signal])
+    x11.signalHandlers[signal](signal);
+}
+
+// Sleeps up to one second: any signal ends it early (the runtime's 1 ms
+// tick in practice), and so does input arriving on the X connection.
+void SleepUntilInput(Display* display) {
+  if (!display) {
+    sleep(1);
+    return;
+  }
+  pollfd fd{ConnectionNumber(display), POLLIN, 0};
+  poll(&fd, 1, 1000);
+}
+
+Int ButtonData(unsigned int button) {
+  Int n = static_cast<Int>(button);
+  return n <= 1 ? n : 5 - n;
+}
+
+// Codes of keys whose keysym's low byte does not give the code directly.
+struct KeyCodeTable {
+  Int codes[256];
+  constexpr KeyCodeTable() : codes() {
+    for (int k = 0; k < 256; ++k) codes[k] = k;
+    const Int pairs[][2] = {
+        {0xE3, 162}, {0xE4, 163}, {0xE9, 164}, {0xEA, 165}, {0xE1, 160}, {0xE2, 161},
+        {0x7F, 144}, {0x14, 145}, {0x9E, 96},  {0x9C, 97},  {0x99, 98},  {0x9B, 99},
+        {0x96, 100}, {0x9D, 101}, {0x98, 102}, {0x95, 103}, {0x97, 104}, {0x9A, 105},
+        {0xEB, 91},  {0xEC, 92},  {0x50, 36},  {0x55, 33},  {0xFF, 46},  {0x57, 35},
+        {0x56, 34},  {0x9F, 110}, {0x8D, 13},  {0xAB, 107}, {0xAD, 109}, {0xAA, 106},
+        {0xAF, 111}, {0x60, 192}, {0x2D, 107}, {0x3D, 109}, {0x5B, 219}, {0x5D, 221},
+        {0x5C, 226}, {0x3B, 186}, {0x27, 222}, {0x2C, 188}, {0x2E, 190}, {0x2F, 191},
+    };
+    for (const auto& p : pairs) codes[p[0]] = p[1];
+  }
+};
+
+constexpr KeyCodeTable kKeyCodes;
+
+}  // namespace
+
+void X11SystemInit() {
+  if (x11.initialised) return;  // one connection for the process
+  x11.initialised = true;
+  kxRegisterAtExit(&NothingAtExit);
+  XSetIOErrorHandler(&OnConnectionLost);
+  x11.display = XOpenDisplay(nullptr);
+}
+
+Display* X11Display() { return x11.connectionLost ? nullptr : x11.display; }
+
+bool X11ConnectionLost() { return x11.connectionLost != 0; }
+
+void X11SetEventWindow(unsigned long window) { x11.eventWindow = window; }
+
+unsigned long X11EventWindow() { return x11.eventWindow; }
+
+unsigned long X11BlankCursor() { return x11.blankCursor; }
+
+void X11Poll() {
+  kxCheckSignals();
+  Display* display = X11Display();
+  if (!display) return;
+  XFlush(display);
+  X11PumpEvents();
+  RunDeferredSignal();
+}
+
+void X11Wait() {
+  kxCheckSignals();
+  if (X11Display()) X11PumpEvents();
+  if (PendingSignal == 0) SleepUntilInput(X11Display());
+  kxCheckSignals();
+  RunDeferredSignal();
+}
+
+void X11PumpEvents() {
+  Display* display;
+  while ((display = X11Display()) && XPending(display)) {
+    XEvent event;
+    XNextEvent(display, &event);
+    X11TranslateEvent(&event);
+  }
+}
+
+void X11TranslateEvent(XEvent* event) {
+  if (!event) return;
+  if (x11.filter && x11.filter(event)) return;
+  switch (event->type) {
+    case KeyPress: {
+      if (!event->xkey.display || X11ConnectionLost()) return;
+      char bytes[kLookupBufferSize + 1];
+      KeySym keysym;
+      int count = XLookupString(&event->xkey, bytes, kLookupBufferSize, &keysym, nullptr);
+      for (int i = 0; i < count && i < kLookupBufferSize; ++i)
+        EmitSystemEvent(EVENT_KEYCHAR, nullptr, static_cast<unsigned char>(bytes[i]), 0, 0, 0,
+                        nullptr);
+      EmitSystemEvent(EVENT_KEYDOWN, nullptr, X11KeyCode(event), 0, event->xkey.x,
+                      event->xkey.y, nullptr);
+      break;
+    }
+    case KeyRelease:
+      if (!event->xkey.display || X11ConnectionLost()) return;
+      EmitSystemEvent(EVENT_KEYUP, nullptr, X11KeyCode(event), 0, event->xkey.x, event->xkey.y,
+                      nullptr);
+      break;
+    case ButtonPress: {
+      const XButtonEvent& b = event->xbutton;
+      if (b.button == Button4)
+        EmitSystemEvent(EVENT_MOUSEWHEEL, nullptr, 1, 0, b.x, b.y, nullptr);
+      else if (b.button == Button5)
+        EmitSystemEvent(EVENT_MOUSEWHEEL, nullptr, -1, 0, b.x, b.y, nullptr);
+      else
+        EmitSystemEvent(EVENT_MOUSEDOWN, nullptr, ButtonData(b.button), 0, b.x, b.y, nullptr);
+      break;
+    }
+    case ButtonRelease: {
+      const XButtonEvent& b = event->xbutton;
+      if (b.button == Button4 || b.button == Button5) break;
+      EmitSystemEvent(EVENT_MOUSEUP, nullptr, ButtonData(b.button), 0, b.x, b.y, nullptr);
+      break;
+    }
+    case MotionNotify:
+      EmitSystemEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, event->xmotion.x, event->xmotion.y,
+                      nullptr);
+      break;
+    default:
+      break;  // focus, exposure, configuration and client messages say nothing here
+  }
+}
+
+Int X11KeyCode(XEvent* event) {
+  if (!event || !event->xkey.display || X11ConnectionLost()) return 0;
+  return X11KeyCodeFromKeysym(XLookupKeysym(&event->xkey, 0));
+}
+
+Int X11KeyCodeFromKeysym(unsigned long keysym) {
+  // Print, Insert and Menu share their low byte with a, c and g; told apart
+  // by the whole keysym, so that they do not type letters.
+  switch (keysym) {
+    case XK_Print: return 42;
+    case XK_Insert: return 45;
+    case XK_Menu: return 93;
+    default: break;
+  }
+  Int k = static_cast<Int>(keysym & 0xff);
+  if (k >= 0x61 && k <= 0x7E) return k - 32;  // letters: upper case whatever the shift
+  if (k >= 0x51 && k <= 0x54) return k - 44;  // arrows
+  if (k >= 0xBE && k <= 0xC9) return k - 78;  // F1 .. F12
+  return kKeyCodes.codes[k];
+}
+
+void X11SetPointerVisible(Int visible) {
+  Display* display = X11Display();
+  if (!display || !x11.eventWindow) return;
+  ErrorTrap trap(display);
+  if (visible) {
+    XUndefineCursor(display, x11.eventWindow);
+    return;
+  }
+  if (!x11.blankCursor) {
+    // Drawn on the root window, which outlives any event window: a cursor
+    // made from a stale window's bitmap would be invalid for the process.
+    static const char kBlankBits[8] = {};
+    Pixmap bitmap =
+        XCreateBitmapFromData(display, DefaultRootWindow(display), kBlankBits, 8, 8);
+    XColor black{};
+    black.flags = DoRed | DoGreen | DoBlue;
+    x11.blankCursor = XCreatePixmapCursor(display, bitmap, bitmap, &black, &black, 0, 0);
+    XFreePixmap(display, bitmap);
+  }
+  XDefineCursor(display, x11.eventWindow, x11.blankCursor);
+}
+
+void X11WarpPointer(Int x, Int y) {
+  Display* display = X11Display();
+  if (!display) return;
+  ErrorTrap trap(display);
+  // With no event window yet the warp has no destination and moves the
+  // pointer relative to where it is.
+  XWarpPointer(display, None, x11.eventWindow, 0, 0, 0, 0, x, y);
+}
+
+void X11SetEventFilter(Int (*filter)(XEvent* event)) { x11.filter = filter; }
+
+void X11SetSignalHandler(Int signal, void (*handler)(Int signal)) {
+  if (signal > 0 && signal < kSignalSlots) x11.signalHandlers[signal] = handler;
+}
+
+void EmitSystemEvent(Int id, Object* source, Int data, Int mods, Int x, Int y, Object* extra) {
+  TEvent::NewEvent(id, source, data, mods, x, y, extra)->Dispatch();
+}

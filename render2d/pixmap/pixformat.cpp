@@ -5,6 +5,8 @@
 // bytes per pixel; runs in them read and write nothing, except that a run
 // converted into the working format from such an id becomes transparent
 // black, so that no caller ever sees uninitialised bytes.
+#include <immintrin.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,14 +32,55 @@ void CopyPixels(const uint8_t* src, uint8_t* dst, Int format, Int count) {
 }
 
 // Swapping bytes 0 and 2 of each 4-byte pixel is its own inverse, so one
-// routine serves BGRA32 -> RGBA32 and back. Whole words keep it close to
-// the speed of a plain copy.
-static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
-  for (Int i = 0; i < count; ++i) {
+// routine serves BGRA32 -> RGBA32 and back. Texture uploads convert whole
+// pictures this way, so it works on 16-byte blocks (SSE2 is part of every
+// x86-64 processor) to stay near the speed of a plain copy.
+static inline uint32_t SwapRedBlueWord(uint32_t v) {
+  return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+}
+
+static void SwapRedBlueSse2(const uint8_t* src, uint8_t* dst, Int count) {
+  Int i = 0;
+  const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
+  const __m128i low = _mm_set1_epi32(0xFF);
+  for (; i + 8 <= count; i += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i + 16));
+    a = _mm_or_si128(_mm_or_si128(_mm_and_si128(a, keep), _mm_and_si128(_mm_srli_epi32(a, 16), low)),
+                     _mm_slli_epi32(_mm_and_si128(a, low), 16));
+    b = _mm_or_si128(_mm_or_si128(_mm_and_si128(b, keep), _mm_and_si128(_mm_srli_epi32(b, 16), low)),
+                     _mm_slli_epi32(_mm_and_si128(b, low), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i + 16), b);
+  }
+  for (; i < count; ++i) {
     uint32_t v;
     std::memcpy(&v, src + 4 * i, 4);
-    v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+    v = SwapRedBlueWord(v);
     std::memcpy(dst + 4 * i, &v, 4);
+  }
+}
+
+// One byte shuffle per 32 bytes where the processor has AVX2.
+__attribute__((target("avx2"))) static void SwapRedBlueAvx2(const uint8_t* src, uint8_t* dst, Int count) {
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
+                                         2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  Int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), _mm256_shuffle_epi8(a, order));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i + 32), _mm256_shuffle_epi8(b, order));
+  }
+  SwapRedBlueSse2(src + 4 * i, dst + 4 * i, count - i);
+}
+
+static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    SwapRedBlueAvx2(src, dst, count);
+  } else {
+    SwapRedBlueSse2(src, dst, count);
   }
 }
 

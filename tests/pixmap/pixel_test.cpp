@@ -43,11 +43,13 @@ std::vector<int> BytesAt(TPixmap* p, Int x, Int y) {
   return std::vector<int>(a, a + PixelFormatBytes(p->format));
 }
 
-// A 7 x 3 pixmap (rows padded) whose every byte differs from its neighbours.
+// Rows of 31 pixels (padded) whose every byte differs from its neighbours:
+// long enough for the block-wise conversion paths and their leftovers.
+constexpr Int kWide = 31;
 TPixmap* Pattern(Int format) {
-  TPixmap* p = NewPixmap(7, 3, format, 4);
+  TPixmap* p = NewPixmap(kWide, 3, format, 4);
   for (Int y = 0; y < 3; ++y)
-    for (Int i = 0; i < 7 * FormatBytes[format]; ++i) p->PixelAddress(0, y)[i] = static_cast<uint8_t>(y * 89 + i * 37 + 11);
+    for (Int i = 0; i < kWide * FormatBytes[format]; ++i) p->PixelAddress(0, y)[i] = static_cast<uint8_t>(y * 89 + i * 37 + 11);
   return p;
 }
 
@@ -62,11 +64,11 @@ TEST_F(PixelTest, EveryFormatPairConvertsPixelByPixel) {
     for (Int to = PIXFMT_GREY8; to <= PIXFMT_RGBA32; ++to) {
       SCOPED_TRACE(testing::Message() << from << " -> " << to);
       TPixmap* converted = src->ConvertTo(to);
-      TPixmap* pasted = NewPixmap(9, 5, to, 1);
+      TPixmap* pasted = NewPixmap(kWide + 2, 5, to, 1);
       pasted->PasteFrom(src, 2, 1);
       ASSERT_EQ(converted->format, to);
       for (Int y = 0; y < 3; ++y)
-        for (Int x = 0; x < 7; ++x) {
+        for (Int x = 0; x < kWide; ++x) {
           std::vector<int> want = Encode(to, Decode(from, src->PixelAddress(x, y)));
           EXPECT_EQ(BytesAt(converted, x, y), want) << x << "," << y;
           EXPECT_EQ(BytesAt(pasted, x + 2, y + 1), want) << x << "," << y;

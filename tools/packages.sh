@@ -8,6 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-utils x11-xserver-utils
   xdotool x11-apps python3
+  alsa-oss
 )
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()

@@ -516,6 +516,8 @@ TPixmap* TGLRender2DDriver::ReadPixmap(Int x, Int y, Int width, Int height) {
 
 // --- module --------------------------------------------------------------------
 
+unsigned int GL2DCachedTexture() { return boundTexture; }
+
 TGLRender2DDriver* GLRender2DDriver() {
   if (!driverInstance) driverInstance = New<TGLRender2DDriver>();
   return driverInstance.get();

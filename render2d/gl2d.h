@@ -75,5 +75,8 @@ struct GL2DCallCounts {
   Long levelsUploaded = 0;  // glTexSubImage2D
 };
 extern GL2DCallCounts GL2DCalls;
+// The texture the bind cache believes is bound (0: none); whenever it is
+// not 0 it must be the binding of the current context.
+unsigned int GL2DCachedTexture();
 
 Int InitGLRender2DModule();

@@ -203,9 +203,14 @@ TEST(GL2DTextureFullScreen, TextureWorkKeepsTheBindCacheTrue) {
   cyan->Paint(0, 0, 4, 4, 110, 100);
   EXPECT_EQ(ScreenPixel(111, 101), 0x00ffffu);
 
+  // Deleting the bound texture unbinds it; the cache must not go on
+  // claiming a name that OpenGL may hand out again.
   TGLTextureFrame* doomed = MakeFrame(Filled(4, 4, 0xffff0000u), 0);
   doomed->Paint(0, 0, 4, 4, 120, 100);
   doomed->Release();
+  GLint bound = -1;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  if (GL2DCachedTexture() != 0) EXPECT_EQ(GLint(GL2DCachedTexture()), bound);
   TGLTextureFrame* yellow = MakeFrame(Filled(4, 4, 0xffffff00u), 0);
   yellow->Paint(0, 0, 4, 4, 130, 100);
   EXPECT_EQ(ScreenPixel(131, 101), 0xffff00u);

@@ -1,0 +1,123 @@
+// Text drawing cost: the simulator's digit-grid frame (57 x 24 cells, each a
+// shadowed "0" or "1") drawn through the 2D API, against the same picture
+// sent straight to OpenGL with the same glyph textures. Both run in one
+// process on one display; run under tools/with-xserver.sh.
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+
+#include "graphics/graphics.h"
+#include "render2d/font.h"
+#include "render2d/gl2d.h"
+#include "runtime/kxstring.h"
+
+namespace {
+
+constexpr Int kColumns = 57, kRows = 24;
+Int cells[kColumns][kRows];
+
+bool OpenDisplay() {
+  static bool open = false;
+  if (open) return true;
+  InitGLRender2DModule();
+  InitFontModule();
+  if (!Graphics(640, 480, 32, 60, 0)) return false;
+  uint32_t seed = 12345;
+  for (auto& column : cells)
+    for (Int& cell : column) {
+      seed = seed * 1103515245u + 12345u;
+      cell = Int((seed >> 16) & 1u);
+    }
+  open = true;
+  return true;
+}
+
+// The simulator's shadowed white text: shadow first, colour restored after.
+void ShadowedText(String* text, Int x, Int y) {
+  Int r = 0, g = 0, b = 0;
+  GetColor(&r, &g, &b);
+  SetColor(0, 0, 0);
+  DrawText(text, Float(x + 1), Float(y + 1));
+  SetColor(255, 255, 255);
+  DrawText(text, Float(x), Float(y));
+  SetColor(r, g, b);
+}
+
+void BM_DigitGridThroughApi(benchmark::State& state) {
+  if (!OpenDisplay()) {
+    state.SkipWithError("no display");
+    return;
+  }
+  for (auto _ : state) {
+    Cls();
+    for (Int x = 0; x < kColumns; ++x)
+      for (Int y = 0; y < kRows; ++y)
+        ShadowedText(kxStringFromInt(cells[x][y]), 10 + 10 * x, 20 + 10 * y);
+    glFinish();
+  }
+  state.counters["glyphs"] = kColumns * kRows * 2;
+}
+BENCHMARK(BM_DigitGridThroughApi)->Unit(benchmark::kMicrosecond);
+
+// One glyph quad as the driver sends it, with its texture already bound.
+struct GlyphQuad {
+  GLuint texture;
+  Float u, v;
+};
+
+inline void Quad(const GlyphQuad& q, Float x, Float y) {
+  glBegin(GL_QUADS);
+  glTexCoord2f(0, 0);
+  glVertex2f(x, y);
+  glTexCoord2f(q.u, 0);
+  glVertex2f(x + 8, y);
+  glTexCoord2f(q.u, q.v);
+  glVertex2f(x + 8, y + 16);
+  glTexCoord2f(0, q.v);
+  glVertex2f(x, y + 16);
+  glEnd();
+}
+
+void BM_DigitGridDirectGL(benchmark::State& state) {
+  if (!OpenDisplay()) {
+    state.SkipWithError("no display");
+    return;
+  }
+  // The same textures the API draws with, made in this generation.
+  TGlyphFont* font = DefaultTextFont();
+  GlyphQuad digits[2];
+  for (Int d = 0; d < 2; ++d) {
+    TImage* image = font->GetGlyph(font->GlyphIndex('0' + d))->image;
+    auto* frame = Cast<TGLTextureFrame>(image->GetFrame(0));
+    if (!frame) {
+      state.SkipWithError("glyph frames are not OpenGL textures");
+      return;
+    }
+    digits[d] = {frame->texture, frame->rightU, frame->bottomV};
+  }
+  glEnable(GL_TEXTURE_2D);
+  GLuint bound = 0;
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    for (Int x = 0; x < kColumns; ++x)
+      for (Int y = 0; y < kRows; ++y) {
+        const GlyphQuad& q = digits[cells[x][y]];
+        if (q.texture != bound) {
+          glBindTexture(GL_TEXTURE_2D, q.texture);
+          bound = q.texture;
+        }
+        Float px = Float(10 + 10 * x), py = Float(20 + 10 * y);
+        glColor4ub(0, 0, 0, 255);
+        Quad(q, px + 1, py + 1);
+        glColor4ub(255, 255, 255, 255);
+        Quad(q, px, py);
+      }
+    glFinish();
+  }
+  // Selecting the graphics again resets the driver's caches, which no
+  // longer describe the context after these direct calls.
+  MakeGraphicsCurrent(CurrentGraphics());
+  state.counters["glyphs"] = kColumns * kRows * 2;
+}
+BENCHMARK(BM_DigitGridDirectGL)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

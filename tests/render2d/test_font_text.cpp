@@ -1,0 +1,255 @@
+// Text on the test display: glyph placement under origin, handle, scale and
+// rotation; skipped codes; measuring; fonts backed by a face.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "graphics/font8x16.h"
+#include "tests/render2d/test_image_support.h"
+#include "tests/support/test_util.h"
+
+namespace {
+
+bool Ink(char c, Int row, Int column) {
+  return (kBuiltinFont8x16[row * 96 + (c - 32)] >> column) & 1;
+}
+
+using PixelMap = std::function<std::pair<Int, Int>(Int, Int, Int)>;
+
+// Compares a captured region, whose top-left pixel is (left, top) on screen,
+// with what the text should put there: `where` maps font pixel (column,
+// row) of character i to the top-left of a block x block square of screen
+// pixels.
+::testing::AssertionResult ShowsText(TPixmap* shot, Int left, Int top, const std::string& text,
+                                     PixelMap where, Int block = 1) {
+  std::vector<char> expected(size_t(shot->width) * shot->height, 0);
+  for (Int i = 0; i < Int(text.size()); ++i)
+    for (Int r = 0; r < 16; ++r)
+      for (Int k = 0; k < 8; ++k)
+        if (Ink(text[i], r, k)) {
+          auto [sx, sy] = where(i, k, r);
+          for (Int by = 0; by < block; ++by)
+            for (Int bx = 0; bx < block; ++bx) {
+              Int x = sx + bx - left, y = sy + by - top;
+              if (x >= 0 && y >= 0 && x < shot->width && y < shot->height)
+                expected[size_t(y) * shot->width + x] = 1;
+            }
+        }
+  for (Int y = 0; y < shot->height; ++y)
+    for (Int x = 0; x < shot->width; ++x) {
+      bool white = Rgb(shot, x, y) == 0xFFFFFF;
+      if (white != bool(expected[size_t(y) * shot->width + x]))
+        return ::testing::AssertionFailure()
+               << "pixel " << left + x << "," << top + y << " is " << (white ? "ink" : "clear");
+    }
+  return ::testing::AssertionSuccess();
+}
+
+// Upright text of the built-in font with its first cell's top-left at (x, y).
+PixelMap Upright(Int x, Int y, Int scale = 1) {
+  return [=](Int i, Int k, Int r) { return std::pair<Int, Int>{x + (8 * i + k) * scale, y + r * scale}; };
+}
+
+using TextDraw = DisplayTest;
+
+TEST_F(TextDraw, GlyphCellsFollowEachOtherFromTheDrawPosition) {
+  DrawText(Str("R0g"), 10, 270);
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 260, 60, 40), 0, 260, "R0g", Upright(10, 270)));
+
+  // Codes without a glyph neither draw nor move the pen.
+  Cls();
+  DrawText(Str("A\nB\x01"), 10, 270);
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 260, 60, 40), 0, 260, "AB", Upright(10, 270)));
+  std::u16string wide = u"A\u00e9\u4e00B";
+  Cls();
+  DrawText(kxStringCopyUnits(reinterpret_cast<const uint16_t*>(wide.data()), Int(wide.size())), 10,
+           270);
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 260, 60, 40), 0, 260, "AB", Upright(10, 270)));
+
+  Cls();
+  DrawText(Str(""), 10, 270);
+  DrawText(Str("   "), 10, 270);
+  EXPECT_TRUE(FindColour(CapturePixmap(0, 260, 60, 40), 0xFFFFFF).empty());
+}
+
+TEST_F(TextDraw, TextTakesTheCurrentColour) {
+  SetColor(255, 0, 0);
+  DrawText(Str("1"), 50, 50);
+  TPixmap* shot = CapturePixmap(50, 50, 8, 16);
+  EXPECT_FALSE(FindColour(shot, 0xFF0000).empty());
+  EXPECT_TRUE(FindColour(shot, 0xFFFFFF).empty());
+}
+
+TEST_F(TextDraw, MeasuresAdvancesOfDrawableCodesOnly) {
+  EXPECT_EQ(MeasureTextWidth(Str("0123456789")), 80);
+  EXPECT_EQ(MeasureTextWidth(Str("A\nB")), 16);
+  EXPECT_EQ(MeasureTextWidth(Str("")), 0);
+  EXPECT_EQ(MeasureTextHeight(Str("")), 16);
+  SetDrawTransform(45, 2, 3);
+  SetDrawOrigin(7, 7);
+  EXPECT_EQ(MeasureTextWidth(Str("abc")), 24) << "the transform does not change it";
+}
+
+TEST_F(TextDraw, OriginAndHandleMoveTheText) {
+  SetDrawOrigin(10, 5);
+  DrawText(Str("0"), 100, 200);
+  EXPECT_TRUE(ShowsText(CapturePixmap(90, 190, 40, 40), 90, 190, "0", Upright(110, 205)));
+
+  // A handle at half the width centres the text on x.
+  Cls();
+  SetDrawOrigin(0, 0);
+  SetDrawHandle(Float(MeasureTextWidth(Str("10"))) / 2, 8);
+  DrawText(Str("10"), 300, 300);
+  EXPECT_TRUE(ShowsText(CapturePixmap(280, 280, 40, 40), 280, 280, "10", Upright(292, 292)));
+}
+
+TEST_F(TextDraw, ScaleAndRotationApplyToGlyphsAndPen) {
+  SetDrawScale(2, 2);
+  DrawText(Str("01"), 100, 100);
+  EXPECT_TRUE(ShowsText(CapturePixmap(90, 90, 50, 50), 90, 90, "01", Upright(100, 100, 2), 2));
+  EXPECT_EQ(MeasureTextWidth(Str("01")), 16);
+
+  // Turned by 90 degrees the pen runs down the screen and each glyph turns
+  // about its own top-left corner: font pixel (k, r) lands left of x.
+  Cls();
+  SetDrawTransform(90, 1, 1);
+  DrawText(Str("01"), 200, 100);
+  EXPECT_TRUE(ShowsText(CapturePixmap(170, 90, 50, 50), 170, 90, "01",
+                        [](Int i, Int k, Int r) {
+                          return std::pair<Int, Int>{200 - 1 - r, 100 + 8 * i + k};
+                        }));
+}
+
+TEST_F(TextDraw, SameTextTwiceMakesNoNewTexturesUntilTheGenerationChanges) {
+  DrawText(Str("Qz"), 10, 10);  // gives these glyphs frames in this generation
+  Long textures = GL2DCalls.textureCreates;
+  DrawText(Str("Qz"), 10, 10);
+  EXPECT_EQ(GL2DCalls.textureCreates, textures);
+
+  EndGraphics();
+  ASSERT_TRUE(OpenTestDisplay());
+  textures = GL2DCalls.textureCreates;
+  DrawText(Str("QzQ"), 10, 10);
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 2) << "one per distinct glyph";
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 0, 50, 40), 0, 0, "QzQ", Upright(10, 10)));
+}
+
+// --- a font backed by a face defined here ----------------------------------
+
+class TTestGlyph : public TFaceGlyph {
+  KX_CLASS(TTestGlyph, TFaceGlyph)
+ public:
+  Ref<Object> pixels;
+  Object* GlyphPixels() override { return pixels; }
+  Float GlyphAdvance() override { return 5.5f; }
+  void GlyphRect(Int* x, Int* y, Int* w, Int* h) override {
+    *x = 1;
+    *y = 2;
+    *w = 4;
+    *h = 6;
+  }
+};
+KX_CLASS_RECORD(TTestGlyph)
+
+// Glyphs 'a' and 'b' are white 4 x 6 blocks, 'c' has no picture, and 'z'
+// answers an index beyond the face's glyph count.
+class TTestFace : public TFontFace {
+  KX_CLASS(TTestFace, TFontFace)
+ public:
+  Int style = 0;
+  Int glyphsMade = 0;
+  Int FaceStyle() override { return style; }
+  Int FaceSize() override { return 20; }
+  Int GlyphCount() override { return 3; }
+  Int GlyphIndex(Int code) override {
+    if (code == 'z') return 7;
+    return code >= 'a' && code <= 'c' ? code - 'a' : -1;
+  }
+  TFaceGlyph* GetGlyph(Int index) override {
+    ++glyphsMade;
+    TTestGlyph* g = New<TTestGlyph>();
+    if (index < 2) {
+      TPixmap* p = TPixmap::Allocate(4, 6, PIXFMT_RGBA32, 4);
+      for (Int y = 0; y < 6; ++y)
+        for (Int x = 0; x < 4; ++x) p->SetPixel(x, y, Int(0xFFFFFFFFu));
+      g->pixels = p;
+    } else {
+      g->pixels = KX_STR("not a pixmap");
+    }
+    return g;
+  }
+};
+KX_CLASS_RECORD(TTestFace)
+
+class TTestFaceLoader : public TFontFaceLoader {
+  KX_CLASS(TTestFaceLoader, TFontFaceLoader)
+ public:
+  TFontFace* LoadFace(Object* url, Int size, Int style) override {
+    String* s = Cast<String>(url);
+    if (!s || ToStd(s) != "test:blocks") return nullptr;
+    TTestFace* face = New<TTestFace>();
+    face->style = style;
+    return face;
+  }
+};
+KX_CLASS_RECORD(TTestFaceLoader)
+
+TGlyphFont* LoadBlocks(Int style) {
+  static Ref<TTestFaceLoader> loader;
+  if (!loader) {
+    loader = New<TTestFaceLoader>();
+    AddFontFaceLoader(loader);
+  }
+  return LoadGlyphFont(Str("test:blocks"), 20, style);
+}
+
+TEST_F(TextDraw, FaceFontBuildsEachGlyphOnFirstUse) {
+  TGlyphFont* smooth = LoadBlocks(FONT_SMOOTH | 1);
+  ASSERT_NE(smooth, nullptr);
+  EXPECT_EQ(smooth->imageFlags, 6);
+  EXPECT_EQ(smooth->FaceStyle(), FONT_SMOOTH | 1) << "style bits reach the face unchanged";
+  EXPECT_EQ(smooth->GlyphCount(), 3);
+  for (Int i = 0; i < 3; ++i) EXPECT_EQ(smooth->glyphs->RefElements()[i], nullptr);
+  TImageGlyph* a = smooth->GetGlyph(0);
+  ASSERT_NE(a->image.get(), nullptr);
+  EXPECT_EQ(a->image->flags, 6);
+  EXPECT_EQ(smooth->GetGlyph(0), a);
+  EXPECT_EQ(static_cast<TTestFace*>(smooth->face.get())->glyphsMade, 1);
+  EXPECT_EQ(smooth->GlyphIndex('z'), -1) << "an index beyond the glyphs is no glyph";
+
+  TGlyphFont* font = LoadBlocks(0);
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(font->imageFlags, 0);
+  SetTextFont(font);
+  EXPECT_EQ(GetTextFont(), font);
+  EXPECT_EQ(MeasureTextHeight(Str("ab")), 20);
+  // 5.5 per glyph, truncated after each step: 5, 10, 15, 20.
+  EXPECT_EQ(MeasureTextWidth(Str("abzab")), 20);
+
+  // 'c' has no picture but moves the pen; ' ' and 'z' have no glyph.
+  DrawText(Str("ac bz"), 100, 100);
+  TPixmap* shot = CapturePixmap(90, 90, 40, 30);
+  Box first = FindColour(CapturePixmap(90, 90, 16, 30), 0xFFFFFF);
+  Box all = FindColour(shot, 0xFFFFFF);
+  EXPECT_EQ(first.left + 90, 101);
+  EXPECT_EQ(first.right + 90, 104);
+  EXPECT_EQ(first.top + 90, 102);
+  EXPECT_EQ(first.bottom + 90, 107);
+  EXPECT_EQ(all.right + 90, 115) << "b starts at pen 111 plus its offset 1";
+  EXPECT_EQ(Rgb(shot, 112 - 90, 104 - 90), 0xFFFFFF);
+  EXPECT_EQ(Rgb(shot, 108 - 90, 104 - 90), 0) << "c draws nothing";
+  auto* face = static_cast<TTestFace*>(font->face.get());
+  Int made = face->glyphsMade;
+  EXPECT_EQ(made, 3);
+  DrawText(Str("abc"), 100, 150);
+  EXPECT_EQ(face->glyphsMade, made);
+
+  SetTextFont(nullptr);
+  EXPECT_EQ(GetTextFont(), DefaultTextFont());
+  EXPECT_NE(GetTextFont(), nullptr);
+}
+
+}  // namespace

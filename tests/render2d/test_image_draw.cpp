@@ -1,0 +1,173 @@
+// Images on the test display: placement about the handle, rotation, tiling
+// over the clipping rectangle, and driver frames following the graphics
+// generation.
+#include <gtest/gtest.h>
+
+#include "tests/render2d/test_image_support.h"
+
+namespace {
+
+constexpr Int kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+using ImageDraw = DisplayTest;
+
+TEST_F(ImageDraw, NewImageAfterActivationTakesTheDefaultFlags) {
+  TImage* image = NewImage(32, 32, 1, -1);
+  EXPECT_EQ(image->flags, 11);
+  EXPECT_EQ(image->FrameCount(), 1);
+  EXPECT_EQ(image->handleX + image->handleY, 0.0f);
+  EXPECT_EQ(image->pixmaps->RefElements()[0], nullptr) << "no pixmap until locked";
+  TPixmap* p = LockImagePixels(image, 0, 1, 1);
+  EXPECT_EQ(p->format, PIXFMT_RGBA32);
+  EXPECT_EQ(p->pitch, 128);
+  EXPECT_EQ(LockImagePixels(image, 0, 1, 0), p);
+}
+
+TEST_F(ImageDraw, FrameIsPlacedAndTurnedAboutItsHandle) {
+  // Left half red, right half blue: the halves show which way it turned.
+  TImage* image = NewImage(32, 32, 1, 0);
+  TPixmap* p = LockImagePixels(image, 0, 1, 1);
+  for (Int y = 0; y < 32; ++y)
+    for (Int x = 0; x < 32; ++x) p->SetPixel(x, y, Int(0xFF000000u) | (x < 16 ? kRed : kBlue));
+  SetImageHandlePoint(image, 16, 16);
+
+  DrawImageFrame(image, 100, 100, 0);
+  TPixmap* shot = CapturePixmap(0, 0, 200, 200);
+  Box red = FindColour(shot, kRed), blue = FindColour(shot, kBlue);
+  EXPECT_EQ(red.left, 84);
+  EXPECT_EQ(red.right, 99);
+  EXPECT_EQ(blue.right, 115);
+  EXPECT_EQ(red.top, 84);
+  EXPECT_EQ(red.bottom, 115);
+
+  Cls();
+  SetDrawRotation(90);
+  DrawImageFrame(image, 100, 100, 0);
+  shot = CapturePixmap(0, 0, 200, 200);
+  red = FindColour(shot, kRed);
+  blue = FindColour(shot, kBlue);
+  // Local x runs down the screen now: the left half lands on top.
+  EXPECT_EQ(red.left, 84);
+  EXPECT_EQ(red.right, 115);
+  EXPECT_EQ(red.top, 84);
+  EXPECT_EQ(red.bottom, 99);
+  EXPECT_EQ(blue.top, 100);
+  EXPECT_EQ(blue.bottom, 115);
+
+  // The draw origin moves it; the 2D draw handle does not.
+  Cls();
+  SetDrawTransform(0, 1, 1);
+  SetDrawOrigin(10, 20);
+  SetDrawHandle(50, 50);
+  DrawImageFrame(image, 100, 100, 0);
+  shot = CapturePixmap(0, 0, 200, 200);
+  red = FindColour(shot, kRed);
+  EXPECT_EQ(red.left, 94);
+  EXPECT_EQ(red.top, 104);
+}
+
+TEST_F(ImageDraw, StretchedFrameCoversTheGivenSize) {
+  TImage* image = NewImage(8, 8, 1, 0);
+  FillImage(image, Int(0xFF000000u) | kGreen);
+  SetImageHandlePoint(image, 2, 3);
+  DrawImageStretched(image, 50, 60, 40, 20, 0);
+  Box green = FindColour(CapturePixmap(0, 0, 200, 200), kGreen);
+  EXPECT_EQ(green.left, 48);
+  EXPECT_EQ(green.right, 87);
+  EXPECT_EQ(green.top, 57);
+  EXPECT_EQ(green.bottom, 76);
+}
+
+TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
+  // Column 0 green, the rest blue: green pixels mark where tiles start.
+  TImage* image = NewImage(32, 32, 1, 0);
+  TPixmap* p = LockImagePixels(image, 0, 1, 1);
+  for (Int y = 0; y < 32; ++y)
+    for (Int x = 0; x < 32; ++x) p->SetPixel(x, y, Int(0xFF000000u) | (x == 0 ? kGreen : kBlue));
+  SetDrawRotation(30);  // tiles are laid without rotation or scale
+  TileImageArea(image, 10, 7, 0);
+  TPixmap* shot = CapturePixmap(0, 0, 640, 480);
+  for (Int y : {0, 100, 479}) {
+    for (Int x = 0; x < 640; ++x) {
+      Int want = (x - 10) % 32 == 0 && x >= 10 ? kGreen : kBlue;
+      ASSERT_EQ(Rgb(shot, x, y), want) << "at " << x << "," << y;
+    }
+  }
+
+  // The draw matrix is back afterwards: a frame drawn next is turned.
+  Cls();
+  SetDrawRotation(90);
+  SetImageHandlePoint(image, 0, 0);
+  DrawImageFrame(image, 300, 100, 0);
+  Box green = FindColour(CapturePixmap(0, 0, 640, 480), kGreen);
+  EXPECT_EQ(green.top, 100) << "column 0 becomes the top row";
+  EXPECT_EQ(green.bottom, 100);
+  EXPECT_EQ(green.left, 268);
+  EXPECT_EQ(green.right, 299);
+
+  // A smaller clipping rectangle bounds the tiles (scissor) and moves the
+  // first tile with it.
+  Cls();
+  SetDrawTransform(0, 1, 1);
+  SetClipRect(100, 50, 70, 40);
+  Long vertices = GL2DCalls.vertices;
+  TileImageArea(image, 10, 7, 0);
+  // Columns at 74, 106, 138 and rows at 39, 71: no tile wholly outside.
+  EXPECT_EQ(GL2DCalls.vertices - vertices, 6 * 4);
+  SetClipRect(0, 0, 640, 480);
+  shot = CapturePixmap(0, 0, 640, 480);
+  Box blue = FindColour(shot, kBlue);
+  EXPECT_EQ(blue.left, 100);
+  EXPECT_EQ(blue.right, 169);
+  EXPECT_EQ(blue.top, 50);
+  EXPECT_EQ(blue.bottom, 89);
+  EXPECT_EQ(Rgb(shot, 106, 60), kGreen);
+  EXPECT_EQ(Rgb(shot, 138, 60), kGreen);
+}
+
+TEST_F(ImageDraw, TexturesAreMadeOncePerGraphicsGeneration) {
+  TImage* image = NewImage(16, 16, 1, 0);
+  FillImage(image, Int(0xFF000000u) | kRed);
+  Long frames = ImageFramesBuilt(), textures = GL2DCalls.textureCreates;
+  DrawImageFrame(image, 10, 10, 0);
+  DrawImageFrame(image, 40, 10, 0);
+  EXPECT_EQ(ImageFramesBuilt() - frames, 1);
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1);
+
+  // Writing the pixels makes the next draw rebuild the texture.
+  FillImage(image, Int(0xFF000000u) | kBlue);
+  DrawImageFrame(image, 70, 10, 0);
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 2);
+  EXPECT_EQ(Rgb(CapturePixmap(70, 10, 1, 1), 0, 0), kBlue);
+
+  EndGraphics();
+  ASSERT_TRUE(OpenTestDisplay());
+  textures = GL2DCalls.textureCreates;
+  DrawImageFrame(image, 10, 10, 0);
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1) << "a new generation rebuilds";
+  EXPECT_EQ(Rgb(CapturePixmap(10, 10, 1, 1), 0, 0), kBlue);
+  DrawImageFrame(image, 10, 10, 0);
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1);
+}
+
+TEST_F(ImageDraw, CaptureKeysTheModuleMaskColour) {
+  SetColor(0, 0, 255);
+  DrawRect(200, 200, 4, 4);
+  SetColor(255, 255, 255);
+  TImage* image = NewImage(8, 8, 1, IMAGE_MASKED);
+  SetImageMaskColor(0, 0, 0);
+  CaptureImage(image, 198, 198, 0);
+  TPixmap* p = static_cast<TPixmap*>(image->pixmaps->RefElements()[0]);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(uint32_t(p->GetPixel(0, 0)) >> 24, 0u) << "black background keyed out";
+  EXPECT_EQ(uint32_t(p->GetPixel(3, 3)), 0xFF0000FFu);
+
+  // Drawn back elsewhere in masked blend mode, only the square shows.
+  Cls();
+  DrawImageFrame(image, 300, 300, 0);
+  Box blue = FindColour(CapturePixmap(0, 0, 640, 480), kBlue);
+  EXPECT_EQ(blue.left, 302);
+  EXPECT_EQ(blue.right, 305);
+}
+
+}  // namespace

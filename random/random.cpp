@@ -6,6 +6,8 @@
 // no intermediate value leaves the signed 32-bit range.
 #include "random/random.h"
 
+#include <cmath>
+
 #include "runtime/module.h"
 #include "runtime/time.h"
 
@@ -57,9 +59,15 @@ Double RandRange(Double a, Double b) {
   return UnitDouble() * (a - b) + b;
 }
 
+// v lies in [lower, upper + 1). Rounding it down, rather than toward zero,
+// gives every integer of the range the same share when the range reaches
+// below zero: toward zero, the lower bound would never come up (Rand(a, a)
+// would give a + 1 for negative a) and 0 would come up twice as often. For
+// v >= 0 both give the same integer, so every sequence of non-negative
+// ranges is unchanged.
 Int Rand(Int a, Int b) {
   const Double d = static_cast<Double>(b) - static_cast<Double>(a);
   const Double r = UnitDouble();
   const Double v = d > 0 ? r * (d + 1) + a : r * (1 - d) + b;
-  return kxTruncateToInt(v);
+  return kxTruncateToInt(std::floor(v));
 }

@@ -15,7 +15,9 @@ if [ $# -eq 0 ]; then
 fi
 
 display="$("$here/xserver.sh" start "${XSERVER_CONFIG:-xorg-dummy.conf}")" || exit 1
-cleanup() { "$here/xserver.sh" stop "$display" || true; }
+state_dir="${XSERVER_STATE_DIR:-/tmp/lifesim-xserver}"
+server_pid="$(cat "$state_dir/xorg-${display#:}.pid" 2>/dev/null || true)"
+cleanup() { XSERVER_PID="$server_pid" "$here/xserver.sh" stop "$display" || true; }
 trap cleanup EXIT
 # A signal to this script stops the server too, then ends with the
 # conventional status for that signal.

@@ -64,9 +64,18 @@ start() {
   done
   mv "$tmp/xorg.log" "$state_dir/xorg-$num.log"
   mv "$tmp/xorg.out" "$state_dir/xorg-$num.out"
-  echo "$pid" >"$state_dir/xorg-$num.pid"
+  echo "$pid" >"$state_dir/xorg-$num.pid.tmp"
+  mv "$state_dir/xorg-$num.pid.tmp" "$state_dir/xorg-$num.pid"
   rm -rf "$tmp"
   echo "$display"
+}
+
+# True while the process runs; a zombie waiting to be reaped has stopped.
+running() {
+  local stat
+  stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
+  stat="${stat##*) }"  # the state letter follows the command name
+  [[ -n "$stat" && "$stat" != Z* ]]
 }
 
 stop() {
@@ -77,18 +86,24 @@ stop() {
   local pidfile="$state_dir/xorg-$num.pid"
   [ -f "$pidfile" ] || die "no server of ours on :$num"
   local pid; pid="$(cat "$pidfile")"
-  if kill -0 "$pid" 2>/dev/null; then
+  # XSERVER_PID names the server the caller started: if that one is gone and
+  # another has taken the number since, the other is left alone.
+  if [ -n "${XSERVER_PID:-}" ] && [ "$pid" != "$XSERVER_PID" ]; then
+    die "the server on :$num is no longer the one started as $XSERVER_PID"
+  fi
+  if running "$pid"; then
     kill -TERM "$pid" 2>/dev/null || true
     local i
     for i in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
+      running "$pid" || break
       sleep 0.1
     done
-    if kill -0 "$pid" 2>/dev/null; then
+    if running "$pid"; then
       kill -KILL "$pid" 2>/dev/null || true
     fi
   fi
-  rm -f "$pidfile"
+  # Only our own record: a new server may already have the number.
+  if [ "$(cat "$pidfile" 2>/dev/null)" = "$pid" ]; then rm -f "$pidfile"; fi
 }
 
 case "${1:-}" in

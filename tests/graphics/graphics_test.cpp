@@ -224,6 +224,18 @@ TEST(GraphicsChild, DISABLED_TerminatedAtAFlip) {
   ADD_FAILURE() << "Flip returned after SIGTERM";
 }
 
+// Flips until the server goes away; the at-exit close must then not call
+// into the dead connection.
+TEST(GraphicsChild, DISABLED_ServerGoneMidRun) {
+  InitGLDisplayModule();
+  ASSERT_NE(Graphics(640, 480, 32, 0, 0), nullptr);
+  for (int i = 0; i < 3000; ++i) {
+    Flip(0);
+    kxDelay(10);
+  }
+  ADD_FAILURE() << "the server never went away";
+}
+
 TEST(GraphicsInChild, NoDisplayAtAll) {
   const int status = RunChildCase("NoDisplayGivesNull", {{"DISPLAY", ""}});
   ASSERT_TRUE(WIFEXITED(status));
@@ -238,6 +250,38 @@ TEST(GraphicsInChild, OnlyOtherRateOfTheSize) {
       RunChildCase("SixtyHertzAskedOnASeventyFiveHertzServer", {{"DISPLAY", server.display()}});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(GraphicsInChild, LostServerEndsWithoutHanging) {
+  REQUIRE_X_SERVER();
+  int status = 0;
+  {
+    ExtraServer server("xorg-dummy.conf");
+    ASSERT_FALSE(server.display().empty());
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) _exit(WEXITSTATUS(RunChildCase("ServerGoneMidRun", {{"DISPLAY", server.display()}})));
+    // Wait until the child has switched the mode, so it is flipping
+    // full-screen when the server stops at the end of this scope.
+    Display* watch = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(watch, nullptr);
+    int dotclock = 0;
+    XF86VidModeModeLine line{};
+    for (int i = 0; i < 300 && line.hdisplay != 640; ++i) {
+      kxDelay(20);
+      XF86VidModeGetModeLine(watch, DefaultScreen(watch), &dotclock, &line);
+    }
+    XCloseDisplay(watch);
+    ASSERT_EQ(line.hdisplay, 640) << "the child never opened its display";
+  }
+  pid_t pid = 0;
+  for (int i = 0; i < 300 && pid == 0; ++i) {
+    pid = waitpid(-1, &status, WNOHANG);
+    if (pid == 0) kxDelay(50);
+  }
+  ASSERT_GT(pid, 0) << "the child hangs after losing its server";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << "the connection-lost report ends the program";
 }
 
 TEST(GraphicsInChild, SignalRestoresTheMode) {

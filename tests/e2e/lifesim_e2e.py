@@ -40,20 +40,37 @@ class XServer:
         self.xvfb = xvfb
         self.proc = None
         if xvfb:
-            r, w = os.pipe()
-            self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-            os.close(w)
-            num = os.read(r, 32).decode().strip()
-            os.close(r)
-            self.display = ":" + num
+            # Servers started at the same moment by other suites can race
+            # for a display number: try again with a fresh one.
+            for attempt in range(5):
+                if self._start_xvfb():
+                    break
+                self.stop()
+            else:
+                raise RuntimeError("Xvfb did not start")
         else:
             out = subprocess.run(["bash", XSERVER, "start", config], check=True,
                                  capture_output=True, text=True)
             self.display = out.stdout.strip().splitlines()[-1]
         self.env = dict(os.environ, DISPLAY=self.display)
+
+    def _start_xvfb(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(w)
+        num = os.read(r, 32).decode().strip()
+        os.close(r)
+        self.display = ":" + num
+        deadline = time.monotonic() + 10
+        while subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
+                             capture_output=True).returncode != 0:
+            if time.monotonic() > deadline or self.proc.poll() is not None or not num:
+                return False
+            time.sleep(0.1)
+        return True
 
     @property
     def pid(self):
@@ -152,13 +169,21 @@ class Lifesim:
             self.pump(0.01)
         return self.proc.returncode
 
+    def drain(self):
+        """Reads everything written so far."""
+        before = None
+        while before != (len(self.out), len(self.err)):
+            before = (len(self.out), len(self.err))
+            self.pump(0.01)
+
     def stop_between_frames(self):
         """Stops the process right after a frame was presented: the screen then
-        shows that frame until cont()."""
-        n = self.frames()
-        self.wait_for(BOTTOM, n + 1)
+        shows that frame until cont(). Returns the number of frames finished."""
+        self.drain()
+        self.wait_for(BOTTOM, self.frames() + 1)
         os.kill(self.proc.pid, signal.SIGSTOP)
-        return n + 1
+        self.drain()
+        return self.frames()
 
     def cont(self):
         os.kill(self.proc.pid, signal.SIGCONT)
@@ -167,6 +192,9 @@ class Lifesim:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            if not stream.closed:
+                stream.close()
 
 
 _font = None

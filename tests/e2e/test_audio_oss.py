@@ -8,11 +8,12 @@ what the output thread wrote.
 """
 import os
 import signal
+import subprocess
 import tempfile
 import time
 import unittest
 
-from lifesim_e2e import TOP, Lifesim, XServer, main
+from lifesim_e2e import LIFESIM, TOP, Lifesim, XServer, main
 
 LIBAOSS = "/usr/lib/x86_64-linux-gnu/libaoss.so"
 BLOCK = 4096
@@ -27,6 +28,17 @@ pcm.dsp0 {
 }
 pcm.silent { type null }
 """
+
+
+def preload():
+    """libaoss, behind the sanitizer runtime when lifesim was built with it
+    (that runtime refuses to start unless it is loaded first)."""
+    libs = [LIBAOSS]
+    out = subprocess.run(["ldd", LIFESIM], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        if "libasan" in line and "=>" in line:
+            libs.insert(0, line.split("=>")[1].split()[0])
+    return ":".join(libs)
 
 
 def capture_stats(path):
@@ -53,7 +65,7 @@ class AudioOss(unittest.TestCase):
         conf = os.path.join(self.dir.name, "asoundrc")
         with open(conf, "w") as f:
             f.write(ASOUNDRC % self.capture)
-        self.env = dict(self.x.env, LD_PRELOAD=LIBAOSS, ALSA_CONFIG_PATH=conf)
+        self.env = dict(self.x.env, LD_PRELOAD=preload(), ALSA_CONFIG_PATH=conf)
 
     def start(self):
         sim = Lifesim(self.env)

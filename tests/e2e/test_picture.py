@@ -5,9 +5,10 @@ import os
 import time
 import unittest
 
-import xwdimage
+
 from lifesim_e2e import (BOTTOM, DEAD, GRID, LIVE, TOP, Lifesim, XServer, expected_text_pixels,
-                         grid_mode1, is_white, life_step, main, read_char, read_text, status_line)
+                         grid_mode1, is_white, life_step, main, read_char, read_text, status_line,
+                         xwdimage)
 
 STATIC_LINES = [
     (270, "== Version 1.1.1 - 05/08/2007 =="),
@@ -97,8 +98,9 @@ class Picture(unittest.TestCase):
         ones = 0
         for cx in range(57):
             for cy in range(24):
-                # Rows 0..9 of the cell: the next row's digit starts 10 below.
-                ch, diff = read_char(image, 10 + 10 * cx, 20 + 10 * cy, rows=range(10),
+                # Rows 1..9 of the cell: the digit above reaches into row 0,
+                # the one below starts at row 10.
+                ch, diff = read_char(image, 10 + 10 * cx, 20 + 10 * cy, rows=range(1, 10),
                                      candidates="01")
                 self.assertEqual(diff, 0, "cell %d,%d is not a clean digit" % (cx, cy))
                 ones += ch == "1"

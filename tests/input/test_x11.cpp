@@ -84,6 +84,7 @@ class XServerTest : public testing::Test {
     XEvent e;
     do XWindowEvent(d_, window_, StructureNotifyMask, &e);
     while (e.type != MapNotify);
+    AwaitNoForeignGrab();
     XSetInputFocus(d_, window_, RevertToPointerRoot, CurrentTime);
     MovePointer(kWidth / 2, kHeight / 2);
     X11SetEventWindow(window_);
@@ -119,6 +120,23 @@ class XServerTest : public testing::Test {
     XSync(d_, False);
   }
 
+  // Other suites on the same server open full-screen displays that grab the
+  // keyboard and pointer; injected input would go to them. Wait until no
+  // client holds a grab (probing with a grab of our own, released at once).
+  void AwaitNoForeignGrab() {
+    for (int i = 0; i < 1500; ++i) {
+      bool keyboard = XGrabKeyboard(d_, window_, False, GrabModeAsync, GrabModeAsync,
+                                    CurrentTime) == GrabSuccess;
+      if (keyboard) XUngrabKeyboard(d_, CurrentTime);
+      bool pointer = XGrabPointer(d_, window_, False, 0, GrabModeAsync, GrabModeAsync, None,
+                                  None, CurrentTime) == GrabSuccess;
+      if (pointer) XUngrabPointer(d_, CurrentTime);
+      XSync(d_, False);
+      if (keyboard && pointer) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
   // Waits until the injected events have reached this client's queue, so
   // that the next query takes all of them in one pump.
   bool AwaitQueued(int keys, int buttons, int seconds = 10) {
@@ -131,6 +149,7 @@ class XServerTest : public testing::Test {
       if (count.keys >= keys && count.buttons >= buttons) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    ADD_FAILURE() << "injected input did not arrive: did another client grab it?";
     return false;
   }
 

@@ -253,7 +253,9 @@ String* kxStringConstant(const char* text) {
   const size_t n = text ? std::strlen(text) : 0;
   if (n == 0) return &kxBlankString;
   // Plain heap memory: the collector never sees, scans or frees a constant.
+  if (n > static_cast<size_t>(kMaxUnits)) kxThrowCString("String constant too long");
   void* memory = std::malloc(String::AllocationSize(static_cast<int32_t>(n)));
+  if (!memory) kxThrowCString("Out of memory for a String constant");
   String* s = new (memory) String({}, KX_REFS_CONSTANT, static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) s->units[i] = static_cast<unsigned char>(text[i]);
   return s;

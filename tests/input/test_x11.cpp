@@ -265,6 +265,28 @@ TEST_F(XServerTest, PointerHidingWarpingAndAStaleWindow) {
   EXPECT_EQ(recorder.Only({EVENT_KEYCHAR, EVENT_KEYDOWN, EVENT_KEYUP}), (Pairs{{EVENT_KEYUP, 50}}));
 }
 
+int deferredRuns = 0;
+Int deferredSignal = 0;
+void CountDeferred(Int signal) {
+  ++deferredRuns;
+  deferredSignal = signal;
+}
+
+TEST_F(XServerTest, DeferredSignalHandlersRunFromThePump) {
+  // The clock's 1 ms tick (signal 14) is recorded by its handler and run
+  // here, outside it.
+  X11SetSignalHandler(SIGALRM, &CountDeferred);
+  X11SetSignalHandler(0, &CountDeferred);  // out of the table: ignored
+  X11SetSignalHandler(1000, &CountDeferred);
+  for (int i = 0; i < 500 && deferredRuns == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    PumpSystemEvents();
+  }
+  X11SetSignalHandler(SIGALRM, nullptr);
+  EXPECT_GT(deferredRuns, 0);
+  EXPECT_EQ(deferredSignal, SIGALRM);
+}
+
 // Every row of the key table, through a key event of the server's own
 // keyboard where the keysym sits unshifted on a key; the others by keysym.
 TEST_F(XServerTest, KeyCodeTableOnTheServersKeyboard) {

@@ -155,7 +155,7 @@ TEST(AudioDevice, MissingDeviceEndsTheThreadAtOnceAndStopDoesNotWait) {
   ASSERT_TRUE(WaitFor([&] { return dev->finished.load() == 1; }, 1000));
   EXPECT_EQ(dev->active.load(), 0);
   EXPECT_EQ(dev->blocks.load(), 0);
-  EXPECT_LT(TimedStop(dev), 50);
+  EXPECT_LT(TimedStop(dev), 200);
   linuxaudio::dispose(dev);
 }
 

@@ -53,7 +53,11 @@ Int TakeNext() {
   return currentEvent->id;
 }
 
-TEvent* Current() { return currentEvent ? currentEvent.get() : nullEvent.get(); }
+// Readers may come before anything was queued: the null event answers them.
+TEvent* Current() {
+  InitEventQueueModule();
+  return currentEvent;
+}
 
 }  // namespace
 

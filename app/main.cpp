@@ -97,9 +97,9 @@ void InitImportedModules() {
   InitRandomModule();  // part of the core's services; only runs the core's routine
   InitHooksModule();
   InitGLRender2DModule();  // graphics, 2D, images, fonts, pixmaps, system, polled input
-  // The remaining imports either have no module here (loaders, toolkits,
-  // networking, other platforms' drivers) or are already initialised.
-  InitAppStubModule();     // already running: returns at once
+  // The remaining imports have no module in this program (loaders,
+  // toolkits, networking, other platforms' drivers), or are the application
+  // stub, which is the caller of this body.
   InitAudioModule();
 }
 

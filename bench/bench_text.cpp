@@ -1,7 +1,8 @@
 // Text drawing cost: the simulator's digit-grid frame (57 x 24 cells, each a
-// shadowed "0" or "1") drawn through the 2D API, against the same picture
-// sent straight to OpenGL with the same glyph textures. Both run in one
-// process on one display; run under tools/with-xserver.sh.
+// shadowed "0" or "1") drawn through the 2D API, against the same OpenGL
+// call stream (colours, binds, one textured quad per glyph, same textures)
+// issued directly. Both run in one process on one display; run under
+// tools/with-xserver.sh, best with --benchmark_enable_random_interleaving.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -110,6 +111,7 @@ void BM_DigitGridDirectGL(benchmark::State& state) {
         Quad(q, px + 1, py + 1);
         glColor4ub(255, 255, 255, 255);
         Quad(q, px, py);
+        glColor4ub(255, 255, 255, 255);  // the API's colour restore sends it too
       }
     glFinish();
   }

@@ -17,6 +17,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "graphics/gldisplay.h"
 #include "render2d/image.h"
@@ -504,6 +505,9 @@ TPixmap* TGLRender2DDriver::ReadPixmap(Int x, Int y, Int width, Int height) {
   ApplyBlend(BLEND_OPAQUE);
   TPixmap* p = NewPixmap(width, height, PIXFMT_RGBA32, 4);
   if (width > 0 && height > 0 && p->pixels) {
+    // OpenGL leaves pixels outside the window untouched: make them
+    // transparent black rather than whatever the memory held.
+    std::memset(p->pixels, 0, size_t(p->pitch) * size_t(height));
     const Long glY = Long(CurrentGraphicsHeight()) - height - y;
     glPixelStorei(GL_PACK_ROW_LENGTH, p->pitch / FormatBytes[PIXFMT_RGBA32]);
     glReadPixels(x, static_cast<GLint>(glY), width, height, GL_RGBA, GL_UNSIGNED_BYTE, p->pixels);

@@ -9,39 +9,23 @@
 #include "render2d/pixmap/pixmap.h"
 #include "runtime/error.h"
 
-// Opens the default graphics as a 640 x 480 window through the 2D driver
-// (hertz 0: no vertical-sync test, so opening is quick).
+// The default graphics through the 2D driver: a 640 x 480 window (hertz 0,
+// so no vertical-sync test), or full screen at 60 Hz as lifesim opens it.
 TGraphics* OpenWindow2D();
-// Opens it full-screen, 640 x 480 at 60 Hz, as lifesim does.
 TGraphics* OpenFullScreen2D();
-
-// The back buffer's pixel at screen (x, y), top-left origin, as 0xRRGGBB,
-// read with glReadPixels directly (not through the driver).
+// Back-buffer pixel (x, y), top-left origin, as 0xRRGGBB, read with
+// glReadPixels directly rather than through the driver.
 uint32_t ScreenPixel(int x, int y);
-// Pixel (x, y) of an RGBA32 pixmap as 0xRRGGBB.
-uint32_t PixmapRgb(TPixmap* p, int x, int y);
-// Screen pixels inside [x0, x1) x [y0, y1) that are not black.
-int LitPixelsIn(int x0, int y0, int x1, int y1);
-// Fills the back buffer with one colour, all state left as it was.
-void ClearTo(int r, int g, int b);
-// OpenGL's current colour (0..1 floats).
+uint32_t PixmapRgb(TPixmap* p, int x, int y);  // of an RGBA32 pixmap
+// Every pixel of [x0, x1) x [y0, y1) lit and the one-pixel ring around dark.
+::testing::AssertionResult CoversExactly(int x0, int y0, int x1, int y1);
 void CurrentGlColor(float rgba[4]);
+// The class record of the error f raised, or null.
+const ClassRecord* RaisedClass(void (*f)());
 
-// Runs f and returns the class record of the error it raised, or null.
-template <class F>
-const ClassRecord* RaisedClass(F f) {
-  try {
-    KxTry region;
-    f();
-  } catch (const KxThrown& e) {
-    return e.error ? e.error->Class() : nullptr;
-  }
-  return nullptr;
-}
-
-// Each test starts with a fresh 640 x 480 window graphics and ends it.
+// Each test starts with a fresh window graphics, cleared, blend opaque.
 class Window2DTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  void TearDown() override { EndGraphics(); }
 };

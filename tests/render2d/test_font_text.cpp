@@ -75,14 +75,6 @@ TEST_F(TextDraw, GlyphCellsFollowEachOtherFromTheDrawPosition) {
   EXPECT_TRUE(FindColour(CapturePixmap(0, 260, 60, 40), 0xFFFFFF).empty());
 }
 
-TEST_F(TextDraw, TextTakesTheCurrentColour) {
-  SetColor(255, 0, 0);
-  DrawText(Str("1"), 50, 50);
-  TPixmap* shot = CapturePixmap(50, 50, 8, 16);
-  EXPECT_FALSE(FindColour(shot, 0xFF0000).empty());
-  EXPECT_TRUE(FindColour(shot, 0xFFFFFF).empty());
-}
-
 TEST_F(TextDraw, MeasuresAdvancesOfDrawableCodesOnly) {
   EXPECT_EQ(MeasureTextWidth(Str("0123456789")), 80);
   EXPECT_EQ(MeasureTextWidth(Str("A\nB")), 16);

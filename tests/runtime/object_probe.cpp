@@ -12,9 +12,10 @@ KX_CLASS_RECORD(TProbeChild)
 Int TProbe::alive = 0;
 Int TProbe::destroyed = 0;
 std::string TProbe::log;
-static std::set<Int> destroyedKeys;
+static std::multiset<Int> destroyedKeys;
 
 bool TProbe::WasDestroyed(Int key) { return destroyedKeys.count(key) != 0; }
+Int TProbe::TimesDestroyed(Int key) { return static_cast<Int>(destroyedKeys.count(key)); }
 
 TProbe::TProbe(Int k) : key(k) {
   ++alive;

@@ -24,6 +24,7 @@ class TProbe : public Object {
   // True once a probe with this key has been destroyed (keys are unique per
   // test, so garbage left by other tests cannot confuse the check).
   static bool WasDestroyed(Int key);
+  static Int TimesDestroyed(Int key);
 };
 
 class TProbeChild : public TProbe {
@@ -41,6 +42,19 @@ std::string RaisedMessage(const KxThrown& e);
 // copies of pointers left by finished calls cannot protect objects from
 // the conservative scan of the next collection.
 void WipeStack();
+
+// Runs f with 64 KiB of zeroed stack between the caller and f's frames.
+// Pointers that f leaves behind in dead stack slots then lie far below the
+// stack pointer of a collection the caller starts afterwards, where the
+// conservative scan does not look.
+template <class F>
+__attribute__((noinline)) void RunDeep(F&& f) {
+  volatile char pad[65536];
+  for (size_t i = 0; i < sizeof pad; ++i) pad[i] = 0;
+  WipeStack();
+  f();
+  asm volatile("" : : "r"(pad) : "memory");
+}
 
 // A pointer the stack scan cannot mistake for an object (bit 0 set), for
 // tests that must remember an address without keeping it alive. The real

@@ -114,7 +114,7 @@ TEST(ArrayReferences, StaticInitialElementsKeepTheirCountsBalanced) {
   WipeStack();
   CollectAll();
   uint32_t blank = kxBlankString.refs, empty = kxEmptyArray.refs;
-  MakeAndDropArrays(200);
+  RunDeep([] { MakeAndDropArrays(200); });
   WipeStack();
   CollectAll();
   EXPECT_EQ(kxBlankString.refs, blank);
@@ -151,7 +151,8 @@ __attribute__((noinline)) std::vector<uintptr_t> FillStrings(Int n) {
 }
 
 TEST(ArrayReferences, FreeingAnArrayOfStringsFreesTheStringsInTheSameCollection) {
-  std::vector<uintptr_t> where = FillStrings(40);
+  std::vector<uintptr_t> where;
+  RunDeep([&] { where = FillStrings(40); });
   WipeStack();
   CollectAll();  // owned now: nothing is freed
   for (uintptr_t w : where) ASSERT_TRUE(IsObjectAt(w));

@@ -151,9 +151,9 @@ TEST(PendingList, SchedulingNeedsCountZeroAndTheListGrowsBy1024) {
   ModeGuard guard;
   kxSetCollectMode(0);  // only on request
   Int pending = kxPendingCount();
-  [] __attribute__((noinline)) {
+  RunDeep([] {
     for (Int i = 0; i < 3000; ++i) New<TProbe>(-1);
-  }();
+  });
   EXPECT_EQ(kxPendingCount(), pending + 3000);
   EXPECT_GE(kxPendingCapacity(), kxPendingCount());
   EXPECT_EQ(kxPendingCapacity() % 1024, 0);
@@ -166,11 +166,19 @@ __attribute__((noinline)) void MakeGarbageProbe(Int key) { New<TProbe>(key); }
 
 TEST(CollectionModes, EveryAllocationCollectsInModeThree) {
   ModeGuard guard;
-  MakeGarbageProbe(203);
-  WipeStack();
+  kxSetCollectMode(0);
+  RunDeep([] {
+    for (Int i = 0; i < 50; ++i) MakeGarbageProbe(2000 + i);
+  });
+  EXPECT_GE(kxPendingCount(), 50);
   kxSetCollectMode(3);
-  [] __attribute__((noinline)) { New<TProbe>(204); }();
-  EXPECT_TRUE(TProbe::WasDestroyed(203));
+  New<TProbe>(204);
+  // A conservative scan may keep the odd probe whose address a stale stack
+  // word happens to hold; all but a few must have gone.
+  Int freed = 0;
+  for (Int i = 0; i < 50; ++i) freed += TProbe::WasDestroyed(2000 + i);
+  EXPECT_GE(freed, 45);
+  EXPECT_LT(kxPendingCount(), 10);
   EXPECT_FALSE(TProbe::WasDestroyed(204));
 }
 
@@ -189,21 +197,19 @@ TEST(CollectionModes, AutomaticModeCollectsOnPendingCountOrBytes) {
   EXPECT_TRUE(dropped);
 
   // Few objects but more than 1 MiB of them: the byte rule collects.
-  MakeGarbageProbe(205);
-  WipeStack();
-  [] __attribute__((noinline)) {
+  RunDeep([] { MakeGarbageProbe(205); });
+  RunDeep([] {
     for (Int i = 0; i < 12; ++i) kxArrayNewOneDim("b", 100000);
-  }();
+  });
   EXPECT_TRUE(TProbe::WasDestroyed(205));
 
   // Nothing but explicit requests collect in mode 0.
   kxSetCollectMode(0);
-  MakeGarbageProbe(206);
-  WipeStack();
-  [] __attribute__((noinline)) {
+  RunDeep([] { MakeGarbageProbe(206); });
+  RunDeep([] {
     for (Int i = 0; i < 12; ++i) kxArrayNewOneDim("b", 100000);
     for (Int i = 0; i < 2000; ++i) New<TProbe>(-1);
-  }();
+  });
   EXPECT_FALSE(TProbe::WasDestroyed(206));
   WipeStack();
   CollectAll();
@@ -212,10 +218,9 @@ TEST(CollectionModes, AutomaticModeCollectsOnPendingCountOrBytes) {
 
 TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
   ModeGuard guard;
-  [] __attribute__((noinline)) {
-    for (Int i = 0; i < 5; ++i) New<TProbe>(-1);
-  }();
-  WipeStack();
+  RunDeep([] {
+    for (Int i = 0; i < 50; ++i) New<TProbe>(-1);
+  });
   kxSetCollectMode(1 | 4);
   testing::internal::CaptureStdout();
   Int freed = kxCollectGarbage();
@@ -228,8 +233,8 @@ TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
   EXPECT_EQ(std::stoi(m[1]), freed);
   EXPECT_EQ(freed, kxLastBytesFreed());
   EXPECT_EQ(std::stoi(m[2]), kxLastObjectsFreed());
-  EXPECT_GE(kxLastObjectsFreed(), 5);
-  EXPECT_GE(freed, 5 * static_cast<Int>(sizeof(TProbe)));
+  EXPECT_GE(kxLastObjectsFreed(), 45);  // a stale stack word may keep one
+  EXPECT_GE(freed, 45 * static_cast<Int>(sizeof(TProbe)));
   // Words from here up to the base registered by the test main.
   Int words = std::stoi(m[3]);
   auto depth = static_cast<char*>(kxStackBase()) - static_cast<char*>(__builtin_frame_address(0));
@@ -245,17 +250,15 @@ TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
 }
 
 TEST(CollectionReports, PendingObjectWithoutPendingBitIsReportedThenFreed) {
-  uintptr_t where = [] __attribute__((noinline)) {
+  uintptr_t where = 0, text = 0;
+  RunDeep([&] {
     TProbe* p = New<TProbe>(207);
     p->refs = 0;  // broken by hand: on the list, but no pending bit
-    return Disguise(p);
-  }();
-  uintptr_t text = [] __attribute__((noinline)) {
+    where = Disguise(p);
     String* s = Str("lost text");
     s->refs = 0;
-    return Disguise(s);
-  }();
-  WipeStack();
+    text = Disguise(s);
+  });
   testing::internal::CaptureStdout();
   kxCollectGarbage();
   std::string out = testing::internal::GetCapturedStdout();
@@ -285,8 +288,7 @@ TEST(CollectionReports, MissingPresenceBitRaisesAndLeavesTheCollectorUsable) {
   EXPECT_EQ(message, "GC clrMemBit: membit not set!");
   EXPECT_FALSE(TProbe::WasDestroyed(208));
   // The broken entry has left the list and later collections run again.
-  MakeGarbageProbe(209);
-  WipeStack();
+  RunDeep([] { MakeGarbageProbe(209); });
   CollectAll();
   EXPECT_TRUE(TProbe::WasDestroyed(209));
   outside.refs = 0;

@@ -114,7 +114,7 @@ Int NextPow2(Int n) {
   return p;
 }
 
-void FitTextureSize(Int w, Int h, Int* tw, Int* th) {
+void FitTexture(Int w, Int h, Int* tw, Int* th) {
   Int a = NextPow2(w), b = NextPow2(h);
   for (;;) {
     glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, a, b, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -197,7 +197,7 @@ TGLTextureFrame* TGLTextureFrame::CreateFromPixmap(TPixmap* pixmap, Int flags) {
   if (!pixmap) kxRaiseNullAccess();
   const Int w = pixmap->width, h = pixmap->height;
   Int tw = 1, th = 1;
-  FitTextureSize(w, h, &tw, &th);
+  FitTexture(w, h, &tw, &th);
   const Int uw = w < tw ? w : tw;
   const Int uh = h < th ? h : th;
   TPixmap* p = pixmap;

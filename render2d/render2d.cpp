@@ -363,5 +363,6 @@ Int InitRender2DModule() {
   InitPixmapModule();
   InitImageModule();
   InitFontModule();
+  InitCollisionLayers();
   return 0;
 }

@@ -1,10 +1,8 @@
-// Runtime errors: the texts of the standard kinds, protected regions and
-// their nesting, the try stack's depth and growth, and the deferred
-// termination signals raised at safe points.
+// Runtime errors: the standard kinds, nested protected regions, the try
+// stack's growth, and termination signals raised at safe points.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 #include <thread>
 
 #include "runtime/error.h"
@@ -14,10 +12,8 @@
 
 namespace {
 
-// Runs `body` in a protected region and returns what it raised (nullptr if
-// nothing was raised).
-template <class F>
-Object* Catch(F body) {
+// What `body` raised inside a protected region, nullptr if nothing.
+Object* Catch(const std::function<void()>& body) {
   try {
     KxTry region;
     body();
@@ -27,196 +23,68 @@ Object* Catch(F body) {
   return nullptr;
 }
 
-template <class T>
-std::string TextOfRaised(void (*raise)()) {
-  Object* error = Catch(raise);
-  EXPECT_NE(Cast<T>(error), nullptr);
-  EXPECT_NE(Cast<TRuntimeErrorBase>(error), nullptr);
-  return ToStd(kxErrorText(error));
-}
-
 }  // namespace
 
-TEST(ErrorKinds, EachRaisingRoutineRaisesItsClassWithItsText) {
-  EXPECT_EQ(TextOfRaised<TNullAccessError>(kxRaiseNullAccess), "Attempt to access field or method of Null object");
-  EXPECT_EQ(TextOfRaised<TAbstractCallError>(kxRaiseAbstractCall), "Attempt to call abstract method");
-  EXPECT_EQ(TextOfRaised<TNullFunctionError>(kxRaiseNullFunction), "Attempt to call uninitialized function pointer");
-  EXPECT_EQ(TextOfRaised<TIndexRangeError>(kxRaiseIndexRange), "Attempt to index array element beyond array length");
-  EXPECT_EQ(TextOfRaised<TDataEndError>(kxRaiseDataEnd), "Attempt to read beyond end of data");
-  EXPECT_STREQ(TNullAccessError::classRecord.name, "TNullAccessError");
-  EXPECT_EQ(TMessageError::classRecord.super, &TRuntimeErrorBase::classRecord);
-}
-
-TEST(ErrorKinds, MessageErrorHoldsItsMessage) {
-  TMessageError* fresh = New<TMessageError>();
-  EXPECT_EQ(fresh->AsText(), &kxBlankString);
-
+TEST(Errors, KindsAndTheirTexts) {
+  const struct { void (*raise)(); const ClassRecord* cls; const char* text; } kinds[] = {
+      {kxRaiseNullAccess, &TNullAccessError::classRecord, "Attempt to access field or method of Null object"},
+      {kxRaiseAbstractCall, &TAbstractCallError::classRecord, "Attempt to call abstract method"},
+      {kxRaiseNullFunction, &TNullFunctionError::classRecord, "Attempt to call uninitialized function pointer"},
+      {kxRaiseIndexRange, &TIndexRangeError::classRecord, "Attempt to index array element beyond array length"},
+      {kxRaiseDataEnd, &TDataEndError::classRecord, "Attempt to read beyond end of data"}};
+  for (const auto& k : kinds) {
+    Object* error = Catch(k.raise);
+    EXPECT_TRUE(kxObjectCast(error, k.cls) && Cast<TRuntimeErrorBase>(error)) << k.text;
+    EXPECT_EQ(ToStd(kxErrorText(error)), k.text);
+  }
   String* message = Str("disk on fire");
-  const uint32_t refsBefore = message->refs;
+  const uint32_t refs = message->refs;
   Object* error = Catch([&] { kxRaiseError(message); });
-  ASSERT_NE(Cast<TMessageError>(error), nullptr);
-  EXPECT_EQ(kxErrorText(error), message);
-  EXPECT_EQ(message->refs, refsBefore + 1);  // the error holds the message
-
-  Object* text = Catch([] { kxThrowCString("plain text"); });
-  ASSERT_NE(Cast<String>(text), nullptr);
-  EXPECT_EQ(ToStd(kxErrorText(text)), "plain text");
-
-  EXPECT_EQ(kxErrorText(nullptr), &kxBlankString);
+  EXPECT_TRUE(Cast<TMessageError>(error) && kxErrorText(error) == message);
+  EXPECT_EQ(message->refs, refs + 1);  // the error holds its message
+  EXPECT_EQ(New<TMessageError>()->AsText(), &kxBlankString);
+  EXPECT_EQ(ToStd(Cast<String>(Catch([] { kxThrowCString("plain"); }))), "plain");
 }
 
-// The error object outlives the region that raised it as long as the
-// exception holds it, and a collection afterwards does not break the text.
-TEST(ErrorKinds, RaisedObjectSurvivesCollectionWhileHeld) {
-  Ref<Object> kept;
-  try {
-    KxTry region;
-    kxRaiseError(Str("kept alive"));
-  } catch (const KxThrown& e) {
-    kept = e.error;
-  }
-  CollectAll();
-  EXPECT_EQ(ToStd(kxErrorText(kept)), "kept alive");
-}
-
-TEST(TryStack, RegionsPushAndPopOneFrameEach) {
+// An inner region handles what it raises; what it passes on (kxThrow or a
+// C++ rethrow) reaches the outer one; each frame is popped exactly once,
+// and one region beyond the capacity grows the stack by ten.
+TEST(Errors, NestedRegionsAndTryStackGrowth) {
   const Int base = kxTryDepth();
-  try {
-    KxTry outer;
-    EXPECT_EQ(kxTryDepth(), base + 1);
-    try {
-      KxTry inner;
-      EXPECT_EQ(kxTryDepth(), base + 2);
-    } catch (const KxThrown&) {
-      ADD_FAILURE() << "nothing was raised";
-    }
-    EXPECT_EQ(kxTryDepth(), base + 1);
-  } catch (const KxThrown&) {
-    ADD_FAILURE() << "nothing was raised";
-  }
-  EXPECT_EQ(kxTryDepth(), base);
-}
-
-TEST(TryStack, GrowsByTenWhenFull) {
-  const Int base = kxTryDepth();
-  const Int capacity = kxTryCapacity();
-  Int seen = 0;
-  // Enough nested regions to pass the current capacity by one.
-  std::function<void(Int)> nest = [&](Int left) {
-    try {
-      KxTry region;
-      if (left > 1) {
-        nest(left - 1);
-      } else {
-        seen = kxTryCapacity();
-      }
-    } catch (const KxThrown&) {
-    }
-  };
-  nest(capacity - base + 1);
-  EXPECT_EQ(seen, capacity + 10);
-  EXPECT_EQ(kxTryCapacity(), capacity + 10);  // never shrinks
-  EXPECT_EQ(kxTryDepth(), base);
-}
-
-TEST(TryStack, InnerRegionCatchesAndOuterGoesOn) {
-  const Int base = kxTryDepth();
-  std::string log;
-  try {
-    KxTry outer;
-    try {
-      KxTry inner;
-      kxRaiseIndexRange();
-    } catch (const KxThrown& e) {
-      log += "inner ";
-      EXPECT_EQ(kxTryDepth(), base + 1);
-    }
-    log += "after ";
-  } catch (const KxThrown&) {
-    log += "outer ";
-  }
-  EXPECT_EQ(log, "inner after ");
-  EXPECT_EQ(kxTryDepth(), base);
-}
-
-// An inner region that does not handle the error raises it again, with
-// kxThrow or with a C++ rethrow; either way each frame is popped once.
-TEST(TryStack, UnhandledInnerErrorsReachTheOuterRegion) {
-  const Int base = kxTryDepth();
-  for (bool cppRethrow : {false, true}) {
-    Object* seenOuter = nullptr;
-    try {
-      KxTry outer;
+  for (int pass = 0; pass < 3; ++pass) {
+    Object* outer = Catch([&] {
       try {
         KxTry inner;
         kxRaiseDataEnd();
       } catch (const KxThrown& e) {
-        if (Cast<TIndexRangeError>(e.error)) FAIL() << "wrong class matched";
-        if (cppRethrow) throw;
-        kxThrow(e.error);
+        EXPECT_EQ(kxTryDepth(), base + 1);
+        if (pass == 1) kxThrow(e.error);
+        if (pass == 2) throw;
       }
-    } catch (const KxThrown& e) {
-      seenOuter = e.error.get();
-      EXPECT_EQ(kxTryDepth(), base);
-    }
-    EXPECT_NE(Cast<TDataEndError>(seenOuter), nullptr) << cppRethrow;
-    EXPECT_EQ(kxTryDepth(), base) << cppRethrow;
+    });
+    EXPECT_EQ(Cast<TDataEndError>(outer) != nullptr, pass > 0) << pass;
+    EXPECT_EQ(kxTryDepth(), base);
   }
-}
-
-TEST(TryStack, RaisingFromDeepCallsUnwindsToTheRegion) {
-  const Int base = kxTryDepth();
-  std::function<void(int)> deep = [&](int n) {
-    if (n == 0) kxRaiseAbstractCall();
-    try {
-      KxTry region;  // every level has its own region, none handles it
-      deep(n - 1);
-    } catch (const KxThrown& e) {
-      kxThrow(e.error);
-    }
+  const Int capacity = kxTryCapacity();
+  Int seen = 0;
+  std::function<void()> nest = [&] {
+    Catch([&] { kxTryDepth() <= capacity ? nest() : void(seen = kxTryCapacity()); });
   };
-  Object* error = Catch([&] { deep(25); });
-  EXPECT_NE(Cast<TAbstractCallError>(error), nullptr);
+  nest();
+  EXPECT_EQ(seen, capacity + 10);
   EXPECT_EQ(kxTryDepth(), base);
 }
 
-TEST(DeferredSignals, CheckRaisesTheRecordedSignalOnce) {
-  EXPECT_EQ(Catch([] { kxCheckSignals(); }), nullptr);
+TEST(Errors, TerminationSignalsRaisedOnceOnTheMainThread) {
+  EXPECT_EQ(Catch(kxCheckSignals), nullptr);
   kxTerminateSignal = 15;
-  Object* error = Catch([] { kxCheckSignals(); });
-  EXPECT_NE(Cast<TMessageError>(error), nullptr);
-  EXPECT_EQ(ToStd(kxErrorText(error)), "appstub.linux signal handler 15");
-  EXPECT_EQ(kxTerminateSignal, 0);
-  EXPECT_EQ(Catch([] { kxCheckSignals(); }), nullptr);
-}
-
-TEST(DeferredSignals, DelayRaisesAtItsTick) {
-  kxTerminateSignal = 2;
-  const Int start = kxMilliSecs();
-  Object* error = Catch([] { kxDelay(3000); });
-  EXPECT_EQ(ToStd(kxErrorText(error)), "appstub.linux signal handler 2");
-  EXPECT_LT(kxMilliSecs() - start, 3000);
-}
-
-// Only the main thread may create the error object: another thread leaves
-// the signal for the main thread's next safe point.
-TEST(DeferredSignals, OtherThreadsLeaveTheSignalWaiting) {
+  EXPECT_EQ(ToStd(kxErrorText(Catch(kxCheckSignals))), "appstub.linux signal handler 15");
+  EXPECT_EQ(Catch(kxCheckSignals), nullptr);
+  // Another thread may not create objects: it leaves the signal waiting,
+  // and the main thread's delay raises it at its next tick.
   kxTerminateSignal = 1;
-  std::thread worker([] {
-    kxCheckSignals();
-    kxDelay(3);
-  });
-  worker.join();
-  EXPECT_EQ(kxTerminateSignal, 1);
-  Object* error = Catch([] { kxCheckSignals(); });
-  EXPECT_EQ(ToStd(kxErrorText(error)), "appstub.linux signal handler 1");
-}
-
-TEST(ModuleInit, RuntimeRoutineRunsOnceAndReturnsZero) {
-  EXPECT_EQ(InitRuntimeModule(), 0);
-  EXPECT_EQ(InitRuntimeModule(), 0);
-  EXPECT_TRUE(kxOnMainThread());
-  bool other = true;
-  std::thread([&] { other = kxOnMainThread(); }).join();
-  EXPECT_FALSE(other);
+  std::thread([] { kxDelay(3); }).join();
+  const Int start = kxMilliSecs();
+  EXPECT_EQ(ToStd(kxErrorText(Catch([] { kxDelay(3000); }))), "appstub.linux signal handler 1");
+  EXPECT_LT(kxMilliSecs() - start, 3000);
 }

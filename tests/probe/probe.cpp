@@ -49,7 +49,12 @@ extern "C" Int _kx_main() {
         "\ncwd=" + (cwd ? cwd : "") + "\ntitle=" + Text(kxProgramTitle) + "\nargs=" +
         std::to_string(kxProgramArgs->Length()));
     for (Int i = 0; i < kxProgramArgs->Length(); ++i) Say("|" + Arg(i));
-    Say("\n");
+    Say("\ntry=" + std::to_string(kxTryCapacity()));  // then inside a first region
+    try {
+      KxTry region;
+      Say("," + std::to_string(kxTryCapacity()) + "\n");
+    } catch (const KxThrown&) {
+    }
     free(cwd);
   } else if (mode == "atexit") {
     kxRegisterAtExit([] { Say("[first]"); });

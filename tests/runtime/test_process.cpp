@@ -68,6 +68,7 @@ TEST(ProcessStartup, RecordsPathsAndMovesToTheExecutablesDirectory) {
   EXPECT_EQ(Field(run.out, "path"), exe);
   EXPECT_EQ(Field(run.out, "progdir") + Field(run.out, "cwd"), dir + dir);
   EXPECT_EQ(Field(run.out, "title"), "ZorbeVel Application");
+  EXPECT_EQ(Field(run.out, "try"), "0,10");  // the try stack starts with no room
   EXPECT_EQ(Field(run.out, "args"), "4|" + std::string(LIFESIM_PROBE_PATH) + "|dirs|two words|");
   EXPECT_EQ(Field(deepRun.out, "start") + Field(deepRun.out, "cwd"), deep.string() + deep.string());
   EXPECT_EQ(Field(deepRun.out, "path"), (deep / "copy").string());

@@ -15,7 +15,7 @@
 namespace {
 
 TEST(NextPowerOfTwo, RoundsUpToAPowerOfTwo) {
-  const Int cases[][2] = {{-5, 1}, {0, 1}, {1, 1}, {2, 2}, {3, 4}, {17, 32},
+  const Int cases[][2] = {{-5, 1}, {0, 1}, {1, 1}, {3, 4}, {17, 32},
                           {1024, 1024}, {1025, 2048}, {(1 << 30) + 1, 1 << 30}};
   for (const auto& c : cases) EXPECT_EQ(NextPowerOfTwo(c[0]), c[1]) << c[0];
 }
@@ -28,25 +28,12 @@ class GLContextTest : public testing::Test {
     context_ = GLDisplayCreate(64, 32, 0, 0, DISPLAY_BACK_BUFFER);
     ASSERT_NE(context_, nullptr);
     GLDisplaySelect(context_);
-    glViewport(0, 0, 64, 32);
   }
   void TearDown() override { GLDisplayClose(context_); }
-
-  // RGBA of the back buffer with row 0 at the top.
-  std::vector<uint8_t> ReadBack() {
-    std::vector<uint8_t> rows(64 * 32 * 4), flipped(rows.size());
-    glReadBuffer(GL_BACK);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, 64, 32, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-    for (int y = 0; y < 32; ++y)
-      std::copy_n(&rows[(31 - y) * 64 * 4], 64 * 4, &flipped[y * 64 * 4]);
-    return flipped;
-  }
-
   GLDisplayContext* context_ = nullptr;
 };
 
-TEST_F(GLContextTest, FitTextureSizeRoundsUpAndShrinksToTheLimit) {
+TEST_F(GLContextTest, FitTextureSizeRoundsUpShrinksToTheLimitAndRaisesWithoutAContext) {
   Int w = 100, h = 30;
   FitTextureSize(&w, &h);
   EXPECT_EQ(w, 128);
@@ -54,21 +41,11 @@ TEST_F(GLContextTest, FitTextureSizeRoundsUpAndShrinksToTheLimit) {
   GLint limit = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
   w = 1 << 24;
-  h = 3;
   FitTextureSize(&w, &h);
-  EXPECT_LE(w, limit);
-  EXPECT_EQ(w & (w - 1), 0);
-  EXPECT_GE(w, limit / 2);
-}
+  EXPECT_EQ(w, limit);
 
-TEST(FitTextureSize, RaisesWhenNoSizeIsAccepted) {
-  // With no context bound, every proxy query reads 0.
-  REQUIRE_X_SERVER();
-  InitGLDisplayModule();
-  GLDisplayContext* current = GLDisplayCurrent();
-  ASSERT_EQ(current, nullptr);
+  // With nothing bound every proxy query reads 0, down to 1 x 1.
   glXMakeCurrent(X11Display(), None, nullptr);
-  Int w = 16, h = 16;
   std::string message;
   try {
     KxTry region;
@@ -81,21 +58,20 @@ TEST(FitTextureSize, RaisesWhenNoSizeIsAccepted) {
 
 TEST_F(GLContextTest, TextureFromPixmapUploadsEveryMipLevelAndRestoresState) {
   TPixmap* p = NewPixmap(3, 5, PIXFMT_RGB24, 4);
-  for (Int y = 0; y < 5; ++y)
-    for (Int x = 0; x < 3; ++x) p->SetPixel(x, y, static_cast<Int>(0xff204060u));
+  for (Int i = 0; i < 15; ++i) p->SetPixel(i % 3, i / 3, static_cast<Int>(0xff204060u));
   GLuint before = 0;
   glGenTextures(1, &before);
   glBindTexture(GL_TEXTURE_2D, before);
   glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
-
   const GLuint name = TextureFromPixmap(p, 1);
-  ASSERT_NE(name, 0u);
   GLint binding = 0, rowLength = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &binding);
   glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength);
   EXPECT_EQ(static_cast<GLuint>(binding), before);
   EXPECT_EQ(rowLength, 7);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 
+  ASSERT_NE(name, 0u);
   glBindTexture(GL_TEXTURE_2D, name);
   const GLint sizes[][2] = {{4, 8}, {2, 4}, {1, 2}, {1, 1}};
   for (GLint level = 0; level < 4; ++level) {
@@ -106,35 +82,31 @@ TEST_F(GLContextTest, TextureFromPixmapUploadsEveryMipLevelAndRestoresState) {
     EXPECT_EQ(h, sizes[level][1]) << "level " << level;
   }
   uint8_t texel[4] = {};
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glGetTexImage(GL_TEXTURE_2D, 3, GL_RGBA, GL_UNSIGNED_BYTE, texel);
-  EXPECT_EQ(texel[0], 0x20);
-  EXPECT_EQ(texel[1], 0x40);
-  EXPECT_EQ(texel[2], 0x60);
-  EXPECT_EQ(texel[3], 0xff);
+  EXPECT_EQ(std::vector<int>(texel, texel + 4), (std::vector<int>{0x20, 0x40, 0x60, 0xff}));
   glDeleteTextures(1, &name);
   glDeleteTextures(1, &before);
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
 TEST_F(GLContextTest, DebugTextDrawsTheGlyphBitsAndAdvancesPerUnit) {
   glClearColor(0, 0, 1, 1);
   glClear(GL_COLOR_BUFFER_BIT);
-  glColor4f(1, 1, 1, 1);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  glTranslatef(3, 4, 0);  // the drawer must not use nor keep this
+  glTranslatef(3, 4, 0);  // the drawer must neither use nor keep this
   // A control unit and a unit above 127 are skipped but still advance.
   const uint16_t units[] = {'A', 1, 0x00e9, 'g'};
   DrawDebugText(kxStringCopyUnits(units, 4), 0, 8);
-
   GLfloat matrix[16];
   glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
   EXPECT_EQ(matrix[12], 3.0f);
-  EXPECT_EQ(glIsEnabled(GL_TEXTURE_2D), GL_FALSE);
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
 
-  const std::vector<uint8_t> px = ReadBack();
-  auto at = [&](int x, int y) { return &px[(y * 64 + x) * 4]; };
+  std::vector<uint8_t> px(64 * 32 * 4);
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, 64, 32, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+  auto at = [&](int x, int y) { return &px[((31 - y) * 64 + x) * 4]; };  // y down
   int ink = 0;
   for (int cell : {0, 3}) {
     const int glyph = (cell == 0 ? 'A' : 'g') - 32;
@@ -143,18 +115,17 @@ TEST_F(GLContextTest, DebugTextDrawsTheGlyphBitsAndAdvancesPerUnit) {
         const uint8_t* p = at(cell * 8 + k, 8 + r);
         const bool set = kBuiltinFont8x16[r * 96 + glyph] >> k & 1;
         ink += set;
-        if (set) {
-          EXPECT_TRUE(p[0] > 200 && p[1] > 200 && p[2] > 200) << cell << ":" << r << "," << k;
-        } else {
-          EXPECT_LT(p[0], 50) << cell << ":" << r << "," << k;
-        }
+        // Ink is opaque white; the rest of the cell transparent black,
+        // drawn without blending.
+        const bool white = p[0] > 200 && p[1] > 200 && p[2] > 200;
+        const bool black = p[0] < 50 && p[1] < 50 && p[2] < 50;
+        EXPECT_TRUE(set ? white : black) << "cell " << cell << " row " << r << " column " << k;
       }
     }
   }
   EXPECT_GT(ink, 20);
-  // The skipped cells and the rows above the text keep the clear colour.
-  for (int x = 8; x < 24; ++x) EXPECT_EQ(at(x, 12)[2], 255) << x;
-  EXPECT_EQ(at(0, 0)[2], 255);
+  for (int x = 8; x < 24; ++x) EXPECT_EQ(at(x, 12)[2], 255) << "skipped cell, x " << x;
+  EXPECT_EQ(at(0, 0)[2], 255) << "above the text";
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Helpers for the display tests: a second X connection that watches what
-// the program under test does to the server, and child runs of this test
-// program in another environment.
+// the code under test does to the server, and child runs of this program.
 #pragma once
 
 // gtest before Xlib: Xlib's macros (None, Bool...) break gtest's templates.
@@ -10,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <array>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -19,34 +20,25 @@
 #include "graphics/gldisplay_layer.h"
 #include "input/x11.h"
 
-// Fails (never skips) the calling test when no server is given.
 inline Display* Observer() {
   static Display* observer = nullptr;
   const char* name = getenv("DISPLAY");
   if (!observer && name && *name) observer = XOpenDisplay(name);
   return observer;
 }
+// X tests fail, never skip, without a server.
 #define REQUIRE_X_SERVER() \
-  ASSERT_NE(Observer(), nullptr) << "these tests need DISPLAY (run under tools/with-xserver.sh)"
+  ASSERT_NE(Observer(), nullptr) << "needs DISPLAY (run under tools/with-xserver.sh)"
 
-struct ModeLine {
-  int dotclock = 0;
-  XF86VidModeModeLine line{};
-  int Rate() const { return GLDisplayRefreshRate(dotclock, line.htotal, line.vtotal, line.flags); }
-  bool operator==(const ModeLine& o) const {
-    return dotclock == o.dotclock && line.hdisplay == o.line.hdisplay &&
-           line.vdisplay == o.line.vdisplay && line.htotal == o.line.htotal &&
-           line.vtotal == o.line.vtotal && line.hsyncstart == o.line.hsyncstart &&
-           line.vsyncstart == o.line.vsyncstart && line.flags == o.line.flags;
-  }
-};
-
-inline ModeLine ServerMode() {
-  ModeLine m;
-  Display* d = Observer();
-  XF86VidModeGetModeLine(d, DefaultScreen(d), &m.dotclock, &m.line);
-  if (m.line.privsize > 0) XFree(m.line.c_private);
-  return m;
+// The server's mode line: width, height, rate, dot clock, totals, flags.
+using ModeLine = std::array<int, 7>;
+inline ModeLine ServerMode(Display* d = Observer()) {
+  int clock = 0;
+  XF86VidModeModeLine m{};
+  XF86VidModeGetModeLine(d, DefaultScreen(d), &clock, &m);
+  if (m.privsize > 0) XFree(m.c_private);
+  const int rate = GLDisplayRefreshRate(clock, m.htotal, m.vtotal, static_cast<Int>(m.flags));
+  return {m.hdisplay, m.vdisplay, rate, clock, m.htotal, m.vtotal, static_cast<int>(m.flags)};
 }
 
 // True when another client can take the keyboard (then it gives it back).
@@ -64,26 +56,14 @@ inline XWindowAttributes WindowAttributes(unsigned long window) {
   return a;
 }
 
-inline std::string SourceDir() {
-  if (const char* s = getenv("LIFESIM_SOURCE_DIR")) return s;
-  char exe[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string path(exe, n > 0 ? static_cast<size_t>(n) : 0);
-  // build-dir/tests/test_graphics -> the source tree above the build dir.
-  for (int i = 0; i < 3; ++i) path = path.substr(0, path.rfind('/'));
-  return path;
-}
-
-// Runs the named disabled case of this program in a child with the given
+// Runs the disabled case *DISABLED_name of this program in a child with
 // environment changes (empty value: unset); returns its wait status.
 inline int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env) {
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    for (const auto& [key, value] : env) {
-      if (value.empty()) unsetenv(key.c_str());
-      else setenv(key.c_str(), value.c_str(), 1);
-    }
+    for (const auto& [key, value] : env)
+      value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
     std::string filter = "--gtest_filter=*DISABLED_" + name;
     execl("/proc/self/exe", "test_graphics", filter.c_str(), "--gtest_also_run_disabled_tests",
           static_cast<char*>(nullptr));
@@ -94,23 +74,36 @@ inline int RunChildCase(const std::string& name, const std::map<std::string, std
   return status;
 }
 
+// The source tree: from the environment, else from the build directory's
+// cache (this program lives in BUILD/tests).
+inline std::string SourceDir() {
+  if (const char* src = getenv("LIFESIM_SOURCE_DIR")) return src;
+  char exe[4096] = {};
+  if (readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0) return ".";
+  std::string cache = std::string(exe).substr(0, std::string(exe).rfind("/tests/")) + "/CMakeCache.txt";
+  std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=", line;
+  std::ifstream in(cache);
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return line.substr(key.size());
+  return ".";
+}
+
 // A server of another configuration for one test, stopped on destruction.
 class ExtraServer {
  public:
-  explicit ExtraServer(const std::string& config) {
-    std::string cmd = SourceDir() + "/tools/xserver.sh start " + config;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
+  explicit ExtraServer(const char* config) {
+    script_ = SourceDir() + "/tools/xserver.sh";
+    if (FILE* p = popen((script_ + " start " + config).c_str(), "r")) {
       char buf[64] = {};
-      if (fgets(buf, sizeof buf, p)) display_ = std::string(buf).substr(0, std::string(buf).find('\n'));
+      if (fgets(buf, sizeof buf, p)) display_ = std::string(buf, strcspn(buf, "\n"));
       pclose(p);
     }
   }
   ~ExtraServer() {
-    if (!display_.empty())
-      (void)!system((SourceDir() + "/tools/xserver.sh stop " + display_).c_str());
+    if (!display_.empty()) (void)!system((script_ + " stop " + display_).c_str());
   }
   const std::string& display() const { return display_; }
 
  private:
-  std::string display_;
+  std::string script_, display_;
 };

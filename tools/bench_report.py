@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Runs every benchmark in bench/ and lifesim itself at maximum speed, and
+prints one table: the figure, its target and the ratio figure / target.
+
+Run it through tools/bench-report.sh, which builds and provides the X server.
+"""
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+BUILD = os.environ.get("BUILD_DIR", os.path.join(SOURCE, "build"))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+
+
+def run_bench(name, extra=()):
+    path = os.path.join(BUILD, "bench", name)
+    out = subprocess.run([path, "--benchmark_format=json", *extra], capture_output=True,
+                         text=True, timeout=900)
+    if out.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (name, out.stderr[-500:]))
+    data = json.loads(out.stdout)
+    return {b["name"]: b for b in data["benchmarks"]}
+
+
+def ns(b):
+    """CPU time of one iteration in nanoseconds."""
+    scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+    return b["cpu_time"] * scale
+
+
+def real_ns(b):
+    scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def mean_of(results, prefix, key):
+    values = [b[key] for n, b in results.items() if n.startswith(prefix) and "_mean" not in n
+              and "_median" not in n and "_stddev" not in n and "_cv" not in n and key in b]
+    return statistics.mean(values)
+
+
+rows = []
+
+
+def row(what, figure, unit, target, lower_is_better=True, note=""):
+    ratio = figure / target if target else float("nan")
+    met = ratio <= 1.0 if lower_is_better else ratio >= 1.0
+    rows.append((what, "%.3g %s" % (figure, unit), "%s %g %s" % ("≤" if lower_is_better else "≥",
+                                                                 target, unit),
+                 "%.2f" % ratio, "yes" if met else "NO", note))
+
+
+def memory():
+    r = run_bench("bench_memory", ["--benchmark_repetitions=3"])
+    small = [ns(b) for n, b in r.items() if n.startswith("BM_SmallAllocFree/") and "_" not in n[18:]]
+    mall = [ns(b) for n, b in r.items() if n.startswith("BM_MallocFree/") and "_" not in n[14:]]
+    row("small-object alloc+free vs glibc malloc/free (16-240 B)",
+        statistics.mean(small) / statistics.mean(mall), "×", 0.5)
+    row("collection of 10,000 pending objects, per freed object",
+        mean_of(r, "BM_CollectPending", "ns_per_freed_object"), "ns", 50)
+    row("stack scan of 64 KiB", statistics.mean(
+        [ns(b) for n, b in r.items() if n.startswith("BM_StackScan64K") and "_" not in n[16:]]) / 1e3,
+        "µs", 50)
+
+
+def life():
+    r = run_bench("bench_life")
+    row("one generation (step + copy-back)", ns(r["BM_Generation"]) / 1e3, "µs", 5)
+    b = r["BM_FrameStringsMemoryFlat/iterations:1000000"]
+    row("1,000,000 frames of Strings: bytes in use at the end / after the first collection",
+        b["bytes_in_use_end"] / max(1, b["bytes_in_use_after_first_collection"]), "×", 1.0,
+        note="highest %d B" % b["bytes_in_use_highest"])
+
+
+def input_():
+    r = run_bench("bench_input")
+    row("dispatch one KeyDown into polled input", ns(r["BM_DispatchKeyDown"]) / 1e3, "µs", 1)
+    row("KeyHit with no events pending, display open", ns(r["BM_KeyHitNothingPending"]) / 1e3,
+        "µs", 2)
+
+
+def pixmap():
+    r = run_bench("bench_pixmap", ["--benchmark_repetitions=3"])
+    memcpy = mean_of(r, "BM_MemcpyFrame", "cpu_time")
+    paste = mean_of(r, "BM_PasteBgraIntoRgba", "cpu_time")
+    row("1024×1024 BGRA32 → RGBA32 vs memcpy", paste / memcpy, "×", 2.0)
+    row("ScalePixmap 1024×1024 → 512×512 RGBA32",
+        mean_of(r, "BM_ScaleRgbaHalf", "cpu_time"), "ms", 20)
+
+
+def graphics():
+    r = run_bench("bench_graphics")
+    pacing = r["BM_SoftPacingError/iterations:1"]
+    row("Flip(-1) pacing error at 60 Hz, p99 over 600 frames", pacing["p99_ms"], "ms", 2,
+        note="median %.2f, max %.2f" % (pacing["median_ms"], pacing["max_ms"]))
+    full = [b for n, b in r.items() if n.startswith("BM_OpenFullScreen/60")][0]
+    row("Graphics(640,480,32,60,0) beyond the 1 s sync test", real_ns(full) / 1e6 - 1000, "ms",
+        200)
+
+
+def render():
+    r = run_bench("bench_render2d", ["--benchmark_filter=Paired"])
+    row("mode-1 frame through the 2D API vs direct OpenGL (CPU)",
+        mean_of(r, "BM_Mode1FramePaired", "ratio"), "×", 1.15)
+    r = run_bench("bench_text")
+    api = ns(r["BM_DigitGridThroughApi"])
+    direct = ns(r["BM_DigitGridDirectGL"])
+    row("mode-2 frame (2736 glyphs) through the API vs direct OpenGL (CPU)", api / direct, "×",
+        1.15)
+
+
+def audio():
+    r = run_bench("bench_audio")
+    b = list(r.values())[0]
+    row("audio output thread CPU, FIFO drained at 176,400 B/s", b["thread_cpu_percent"], "%", 1)
+
+
+def collision():
+    path = os.path.join(BUILD, "bench", "bench_collision")
+    if not os.path.exists(path):
+        return
+    r = run_bench("bench_collision")
+    for n, b in r.items():
+        if "Half" in n or "half" in n:
+            row("ImagesOverlap, 64×64 overlapping by half", ns(b) / 1e3, "µs", 20)
+        elif "Disjoint" in n or "Apart" in n or "apart" in n or "NoMeet" in n:
+            row("ImagesOverlap, boxes apart", ns(b), "ns", 200)
+
+
+def lifesim_rate(mode_key, seconds=10):
+    from lifesim_e2e import BOTTOM, TOP, Lifesim
+    env = dict(os.environ)
+    sim = Lifesim(env)
+    try:
+        sim.wait_for(TOP, 3)
+        subprocess.run(["xdotool", "key", "s", mode_key], env=env, check=True)
+        sim.wait_for(BOTTOM, sim.frames() + 30)
+        stamps = []
+        start = time.monotonic()
+        last = sim.frames()
+        while time.monotonic() - start < seconds:
+            sim.pump(0.002)
+            n = sim.frames()
+            if n != last:
+                stamps.extend([time.monotonic()] * (n - last))
+                last = n
+        subprocess.run(["xdotool", "key", "Escape"], env=env, check=True)
+        sim.wait_exit()
+    finally:
+        sim.kill()
+    rate = (len(stamps) - 1) / (stamps[-1] - stamps[0])
+    gaps = sorted((b - a) * 1000 for a, b in zip(stamps, stamps[1:]))
+    return rate, gaps[int(len(gaps) * 0.99)]
+
+
+def whole_program():
+    seconds = int(os.environ.get("LIFESIM_RATE_SECONDS", "10"))
+    for key, mode in (("1", "mode 1"), ("2", "mode 2")):
+        rate, p99 = lifesim_rate(key, seconds)
+        row("lifesim at maximum speed, %s, generations per second over %d s" % (mode, seconds),
+            rate, "/s", 60, lower_is_better=False)
+        row("lifesim at maximum speed, %s, p99 frame interval" % mode, p99, "ms", 20)
+
+
+def main():
+    for part in (memory, life, input_, pixmap, graphics, render, audio, collision, whole_program):
+        try:
+            part()
+        except Exception as e:  # one failing benchmark must not hide the others
+            rows.append((part.__name__.strip("_"), "failed: %s" % e, "", "", "NO", ""))
+    cpu = "unknown"
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(l.split(":", 1)[1].strip() for l in f if l.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    print("Machine: %s, %d cores, %s; OpenGL: Mesa llvmpipe on Xorg's dummy driver."
+          % (cpu, os.cpu_count(), platform.platform()))
+    print()
+    print("| Measure | Figure | Target | Ratio | Met | Note |")
+    print("|---|---|---|---|---|---|")
+    for r in rows:
+        print("| %s |" % " | ".join(r))
+
+
+if __name__ == "__main__":
+    main()

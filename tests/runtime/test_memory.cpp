@@ -71,31 +71,26 @@ TEST(SmallBlocks, LargeBlocksComeFromTheAlignedAllocator) {
 TEST(SmallBlocks, ChunksAreCarvedInOrderAndTheirTailsAreKept) {
   // Once the 240-byte free list is drained, blocks are carved one after the
   // other from a chunk; when a chunk cannot hold the next block its tail goes
-  // on the free list of its own size and carving moves to a new chunk.
+  // on the free list of its own size and carving moves to a new chunk. A
+  // chunk carved from its start holds 273 such blocks and leaves 16 bytes.
   std::vector<char*> blocks;
-  Int run = 0, longestRun = 0;
-  char* tail = nullptr;
-  for (int i = 0; i < 2000 && !tail; ++i) {
+  std::vector<size_t> switches;  // indexes where a new chunk began
+  for (int i = 0; i < 20000 && switches.size() < 2; ++i) {
     char* b = static_cast<char*>(kxSmallAlloc(240));
-    if (!blocks.empty() && b == blocks.back() + 240) {
-      longestRun = std::max(longestRun, ++run);
-    } else if (run > 10) {
-      tail = blocks.back() + 240;  // a carving run ended: a new chunk began
-    } else {
-      run = 0;
-    }
+    size_t n = blocks.size();
+    bool carving = n >= 2 && blocks[n - 1] == blocks[n - 2] + 240;
+    if (carving && b != blocks[n - 1] + 240) switches.push_back(n);
     blocks.push_back(b);
+    if (switches.size() == 2) {
+      // The second chunk was carved from its start: its tail is 16 bytes,
+      // the newest block of the 16-byte class.
+      EXPECT_EQ(switches[1] - switches[0], size_t(65536 / 240));
+      void* tail = kxSmallAlloc(16);
+      EXPECT_EQ(tail, blocks[n - 1] + 240);
+      kxSmallFree(tail, 16);
+    }
   }
-  ASSERT_NE(tail, nullptr);
-  EXPECT_LE(longestRun, 65536 / 240 - 1);
-  // The tail is smaller than 240 bytes and is the newest block of its class.
-  bool found = false;
-  for (Int size = 16; size < 240 && !found; size += 16) {
-    void* b = kxSmallAlloc(size);
-    found = b == tail;
-    kxSmallFree(b, size);
-  }
-  EXPECT_TRUE(found);
+  EXPECT_EQ(switches.size(), 2u);
   for (char* b : blocks) kxSmallFree(b, 240);
 }
 

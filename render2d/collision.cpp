@@ -5,7 +5,9 @@
 // Invariants kept here: every quad in a layer or in the pool is reachable
 // from exactly one list head, and a quad's pixmap is Null (a solid
 // rectangle) or in PIXFMT_RGBA32, the only format the span test reads.
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "render2d/collision.h"
 #include "render2d/image.h"
@@ -31,7 +33,12 @@ Ref<TQuad> pool;
 
 inline TQuad* Head(Int layer) { return static_cast<TQuad*>(layers->RefElements()[layer]); }
 
-inline bool Selected(Int mask, Int layer) { return (static_cast<uint32_t>(mask) >> layer) & 1u; }
+// Layer numbers of the set bits of a mask, lowest first; mask 0 gives none.
+inline Int NextLayer(uint32_t* bits) {
+  const Int layer = std::countr_zero(*bits);
+  *bits &= *bits - 1;
+  return layer;
+}
 
 TQuad* TakeQuad() {
   TQuad* q = pool.get();
@@ -74,6 +81,15 @@ TImage* CheckedImage(TImage* image, Int frame) {
 
 // --- quads -------------------------------------------------------------------
 
+static inline Float Min4(Float a, Float b, Float c, Float d) {
+  const Float ab = a < b ? a : b, cd = c < d ? c : d;
+  return ab < cd ? ab : cd;
+}
+static inline Float Max4(Float a, Float b, Float c, Float d) {
+  const Float ab = a > b ? a : b, cd = c > d ? c : d;
+  return ab > cd ? ab : cd;
+}
+
 TQuad::TQuad() : corners(kxArrayNewOneDim("f", 16)) {}
 
 void TQuad::SetCorners(Float x0, Float y0, Float x1, Float y1, Float x2, Float y2, Float x3,
@@ -81,12 +97,12 @@ void TQuad::SetCorners(Float x0, Float y0, Float x1, Float y1, Float x2, Float y
   const Float values[16] = {x0, y0, 0, 0, x1, y1, 1, 0, x2, y2, 1, 1, x3, y3, 0, 1};
   Float* c = corners->Elements<Float>();
   for (Int i = 0; i < 16; ++i) c[i] = values[i];
-  minX = std::fmin(std::fmin(x0, x1), std::fmin(x2, x3));
-  maxX = std::fmax(std::fmax(x0, x1), std::fmax(x2, x3));
-  minY = std::fmin(std::fmin(y0, y1), std::fmin(y2, y3));
-  maxY = std::fmax(std::fmax(y0, y1), std::fmax(y2, y3));
-  // fmin and fmax skip a NaN operand; a quad with any NaN corner has a NaN
-  // box, so that it is refused as a whole.
+  minX = Min4(x0, x1, x2, x3);
+  maxX = Max4(x0, x1, x2, x3);
+  minY = Min4(y0, y1, y2, y3);
+  maxY = Max4(y0, y1, y2, y3);
+  // A NaN corner could slip past the comparisons above; it makes the box
+  // NaN instead, so that the quad is refused as a whole.
   if (std::isnan(x0 + y0 + x1 + y1 + x2 + y2 + x3 + y3)) minX = NAN;
 }
 
@@ -122,8 +138,8 @@ void InitCollisionLayers() {
 
 void ResetCollisionLayers(Int mask) {
   InitCollisionLayers();
-  for (Int i = 0; i < kLayerCount; ++i) {
-    if (mask != 0 && !Selected(mask, i)) continue;
+  for (uint32_t bits = mask ? static_cast<uint32_t>(mask) : ~0u; bits;) {
+    const Int i = NextLayer(&bits);
     TQuad* head = Head(i);
     if (!head) continue;
     TQuad* last = head;
@@ -138,8 +154,8 @@ Array* CollideQuad(TQuad* quad, Int collideMask, Int writeMask) {
   InitCollisionLayers();
   Array* hits = &kxEmptyArray;
   Int n = 0;
-  for (Int i = 0; i < kLayerCount; ++i) {
-    if (!Selected(collideMask, i)) continue;
+  for (uint32_t bits = static_cast<uint32_t>(collideMask); bits;) {
+    const Int i = NextLayer(&bits);
     for (TQuad* q = Head(i); q; q = q->next.get()) {
       if (!QuadsOverlap(quad, q)) continue;
       if (n == hits->Length()) {
@@ -149,8 +165,8 @@ Array* CollideQuad(TQuad* quad, Int collideMask, Int writeMask) {
       kxArraySetRef(hits, n++, q->id.get());
     }
   }
-  for (Int i = 0; i < kLayerCount; ++i) {
-    if (!Selected(writeMask, i)) continue;
+  for (uint32_t bits = static_cast<uint32_t>(writeMask); bits;) {
+    const Int i = NextLayer(&bits);
     TQuad* copy = TakeQuad();
     copy->id = quad->id.get();
     copy->pixmap = quad->pixmap.get();

@@ -12,6 +12,7 @@ KX_CLASS_RECORD(TProbeChild)
 Int TProbe::alive = 0;
 Int TProbe::destroyed = 0;
 std::string TProbe::log;
+Int TProbe::logKey = -1;
 static std::multiset<Int> destroyedKeys;
 
 bool TProbe::WasDestroyed(Int key) { return destroyedKeys.count(key) != 0; }
@@ -19,14 +20,14 @@ Int TProbe::TimesDestroyed(Int key) { return static_cast<Int>(destroyedKeys.coun
 
 TProbe::TProbe(Int k) : key(k) {
   ++alive;
-  log += std::string("+") + Class()->name;
+  if (key == logKey) log += std::string("+") + Class()->name;
 }
 
 TProbe::~TProbe() {
   --alive;
   ++destroyed;
   destroyedKeys.insert(key);
-  log += std::string("-") + Class()->name;
+  if (key == logKey) log += std::string("-") + Class()->name;
 }
 
 Int TProbe::CompareWith(Object* other) {
@@ -34,8 +35,12 @@ Int TProbe::CompareWith(Object* other) {
   return p ? (key > p->key) - (key < p->key) : Object::CompareWith(other);
 }
 
-TProbeChild::TProbeChild(Int k) : TProbe(k), extra{} { log += std::string("+") + Class()->name; }
-TProbeChild::~TProbeChild() { log += std::string("-") + Class()->name; }
+TProbeChild::TProbeChild(Int k) : TProbe(k), extra{} {
+  if (key == logKey) log += std::string("+") + Class()->name;
+}
+TProbeChild::~TProbeChild() {
+  if (key == logKey) log += std::string("-") + Class()->name;
+}
 
 std::string RaisedMessage(const KxThrown& e) {
   TMessageError* m = Cast<TMessageError>(e.error.get());

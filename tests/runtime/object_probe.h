@@ -21,6 +21,7 @@ class TProbe : public Object {
   static Int alive;       // constructed and not yet destroyed
   static Int destroyed;   // destructors run so far
   static std::string log;  // "+Class" / "-Class" entries of ctors and dtors
+  static Int logKey;       // of the probe whose entries go to the log
   // True once a probe with this key has been destroyed (keys are unique per
   // test, so garbage left by other tests cannot confuse the check).
   static bool WasDestroyed(Int key);

@@ -271,14 +271,17 @@ void kxSmallFree(void* block, Int size) {
 // --- objects ----------------------------------------------------------------------------
 
 void* kxAllocObjectMemory(size_t size) {
-  if ((collectMode & 3) == 1) {
+  // Allocations made by free routines during a collection neither collect
+  // (the collector does not nest) nor move the threshold on stale counts.
+  Int mode = collecting ? 0 : (collectMode & 3);
+  if (mode == 1) {
     bytesSinceCollect += static_cast<Long>(size);
     if (bytesSinceCollect > 1048576 || pendingCount > collectThreshold) {
       kxCollectGarbage();
       bytesSinceCollect = 0;
       collectThreshold = collectThreshold - lastObjectsFreed + 500;
     }
-  } else if ((collectMode & 3) == 3) {
+  } else if (mode == 3) {
     kxCollectGarbage();
   }
   if (size > 0x7fffffff) OutOfMemory(size);

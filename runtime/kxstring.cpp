@@ -145,14 +145,11 @@ size_t String::AllocationSize(int32_t n) {
 }
 
 void String::FreeObject() {
-  // Static Strings (the blank one, compiled constants) only get their count
-  // back: their memory is not the collector's to return.
+  // The blank String only gets its count back. Compiled constants never
+  // reach a count of 0, so they never come here; and the presence bit of a
+  // String being freed is already cleared, so it cannot tell them apart.
   if (this == &kxBlankString) {
     refs = KX_REFS_STATIC;
-    return;
-  }
-  if (!kxIsObjectAddress(this)) {
-    refs = KX_REFS_CONSTANT;
     return;
   }
   const size_t size = AllocationSize(length);

@@ -4,7 +4,8 @@
 //
 // Invariants kept here: every quad in a layer or in the pool is reachable
 // from exactly one list head, and a quad's pixmap is Null (a solid
-// rectangle) or in PIXFMT_RGBA32, the only format the span test reads.
+// rectangle) or in PIXFMT_RGBA32, the only format the span test reads (a
+// pixmap of no known format is kept as it is and reads as clear).
 #include <bit>
 #include <cmath>
 #include <cstdint>

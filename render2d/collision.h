@@ -25,7 +25,7 @@ class TQuad : public Object {
   TQuad();
   Ref<TQuad> next;       // link in a layer list or in the quad pool
   Ref<Object> id;        // the caller's identifier, returned by tests
-  Ref<TPixmap> pixmap;   // always PIXFMT_RGBA32; Null means a solid rectangle
+  Ref<TPixmap> pixmap;   // PIXFMT_RGBA32 pixels; Null means a solid rectangle
   Float minX = 0, minY = 0, maxX = 0, maxY = 0;
   Ref<Array> corners;    // "f", 16: four corners of screen x, y, texture u, v
 

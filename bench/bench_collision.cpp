@@ -4,8 +4,7 @@
 // boxes do not meet (the box test answers). Run under tools/with-xserver.sh.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-
+#include "bench/display.h"
 #include "render2d/collision.h"
 #include "render2d/gl2d.h"
 #include "render2d/image.h"
@@ -13,22 +12,6 @@
 #include "runtime/object.h"
 
 namespace {
-
-bool OpenOnce(benchmark::State& state) {
-  static bool opened = false;
-  if (opened) return true;
-  if (!std::getenv("DISPLAY")) {
-    state.SkipWithError("no DISPLAY: run under tools/with-xserver.sh");
-    return false;
-  }
-  InitGLRender2DModule();
-  if (!Graphics(640, 480, 0, 0, 0)) {
-    state.SkipWithError("Graphics(640, 480) failed");
-    return false;
-  }
-  opened = true;
-  return true;
-}
 
 // A 64 x 64 image whose columns [opaqueFrom, opaqueTo) are opaque.
 TImage* Image(Int opaqueFrom, Int opaqueTo) {
@@ -44,7 +27,7 @@ TImage* Image(Int opaqueFrom, Int opaqueTo) {
 Ref<TImage> first, second;
 
 void Run(benchmark::State& state, Float x2, Float y2, Int expected) {
-  if (!OpenOnce(state)) return;
+  if (!OpenBenchDisplay(state)) return;
   kxCollectGarbage();
   Int result = 0;
   for (auto _ : state) {

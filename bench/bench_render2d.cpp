@@ -6,6 +6,8 @@
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
+#include "bench/display.h"
+
 #include <time.h>
 
 #include <cstdlib>
@@ -69,21 +71,12 @@ void DirectFrame() {
 }
 
 bool OpenOnce(benchmark::State& state) {
-  static bool opened = false;
-  if (opened) return true;
-  if (!std::getenv("DISPLAY")) {
-    state.SkipWithError("no DISPLAY: run under tools/with-xserver.sh");
-    return false;
-  }
-  InitGLRender2DModule();
-  if (!Graphics(640, 480, 0, 0, 0)) {
-    state.SkipWithError("Graphics(640, 480) failed");
-    return false;
-  }
+  bool first = false;
+  if (!OpenBenchDisplay(state, &first)) return false;
+  if (!first) return true;
   // The simulator's blend state.
   SetBlend(BLEND_TRANSLUCENT);
   SetAlpha(1);
-  opened = true;
   // Warm both paths up so that whichever runs first does not pay for the
   // rasteriser's start-up.
   for (int i = 0; i < 100; ++i) {

@@ -1,15 +1,17 @@
 // Runtime start-up, the program-wide values, the end of the program with its
 // at-exit routines, and signal handling.
 //
-// Signals come in two kinds. SIGSEGV, SIGBUS and SIGTRAP are synchronous
-// faults: nothing can resume the code that faulted, so their handler reports
-// at once, from an alternate stack (a stack overflow is reported too), and
-// exits. SIGTERM, SIGINT and SIGHUP arrive at any moment, possibly inside
+// Signals come in two kinds. SIGSEGV, SIGBUS and SIGTRAP raised by a fault
+// are synchronous: nothing can resume the code that faulted, so their
+// handler reports at once, from an alternate stack (a stack overflow is
+// reported too), and exits, with a watchdog in case an at-exit routine
+// blocks. Sent by another process, they are treated like SIGTERM. SIGTERM, SIGINT and SIGHUP arrive at any moment, possibly inside
 // the allocator: their handler only records the number, and the main thread
 // raises the report at its next safe point through kxCheckSignals, so that
 // the error is an ordinary runtime error and the at-exit routines run on a
 // consistent heap. No handler here allocates.
 #include <pthread.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -62,7 +64,23 @@ size_t FormatSignalText(char* out, size_t size, int sig) {
   return n;
 }
 
-void FatalSignal(int sig) {
+void RecordTerminate(int sig) { kxTerminateSignal = sig; }
+
+// The at-exit routines that a fault starts run on whatever state the fault
+// interrupted; if one of them blocks on a lock the faulting code held, the
+// process still ends.
+void ExitWatchdog(int) { _exit(255); }
+
+constexpr int kExitWatchdogSeconds = 2;
+
+void FatalSignal(int sig, siginfo_t* info, void*) {
+  // Sent by another process (kill), not raised by a fault of this one: it
+  // arrives at any moment, possibly inside the graphics driver, so it is
+  // reported like SIGTERM at the main thread's next safe point.
+  if (info && info->si_code <= 0 && !exiting) {
+    RecordTerminate(sig);
+    return;
+  }
   static volatile sig_atomic_t entered = 0;
   // A fault inside this handler or inside the at-exit routines it started:
   // the report has been made, end without running anything more.
@@ -72,16 +90,36 @@ void FatalSignal(int sig) {
   const size_t n = FormatSignalText(text, sizeof text, sig);
   ssize_t ignored = write(STDERR_FILENO, text, n);
   (void)ignored;
+  // The 1 ms tick is no longer needed: its timer becomes the watchdog.
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = ExitWatchdog;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGALRM, &action, nullptr);
+  struct itimerval once;
+  std::memset(&once, 0, sizeof once);
+  once.it_value.tv_sec = kExitWatchdogSeconds;
+  setitimer(ITIMER_REAL, &once, nullptr);
   kxExitProcess(255);
 }
-
-void RecordTerminate(int sig) { kxTerminateSignal = sig; }
 
 void Install(int sig, void (*handler)(int), int flags) {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = handler;
   action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
+}
+
+void InstallFault(int sig) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_sigaction = FatalSignal;
+  // SA_NODEFER lets a second fault during the at-exit routines reach the
+  // handler (which then ends the process) instead of being blocked into a
+  // kill by the kernel.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
   sigaction(sig, &action, nullptr);
 }
@@ -164,15 +202,12 @@ void kxInstallSignalHandlers() {
   stack.ss_sp = alternateStack;
   stack.ss_size = sizeof alternateStack;
   sigaltstack(&stack, nullptr);
-  // SA_NODEFER lets a second fault during the at-exit routines reach the
-  // handler (which then ends the process) instead of being blocked into a
-  // kill by the kernel. SA_RESTART keeps the recorded signals from failing
-  // blocking calls elsewhere with EINTR.
-  const int fatal = SA_ONSTACK | SA_NODEFER;
-  Install(SIGBUS, FatalSignal, fatal);
-  Install(SIGSEGV, FatalSignal, fatal);
+  // SA_RESTART keeps the recorded signals from failing blocking calls
+  // elsewhere with EINTR.
+  InstallFault(SIGBUS);
+  InstallFault(SIGSEGV);
   Install(SIGTERM, RecordTerminate, SA_RESTART);
-  Install(SIGTRAP, FatalSignal, fatal);
+  InstallFault(SIGTRAP);
   Install(SIGINT, RecordTerminate, SA_RESTART);
   Install(SIGHUP, RecordTerminate, SA_RESTART);
 }

@@ -114,6 +114,18 @@ class XServer:
             subprocess.run(["bash", XSERVER, "stop", self.display], capture_output=True)
 
 
+class ServerTestCase(unittest.TestCase):
+    """Tests that share one test X server of their own, started for the class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.x = XServer()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.x.stop()
+
+
 class Lifesim:
     """One lifesim process with its markers read as they come."""
 

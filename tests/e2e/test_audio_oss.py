@@ -11,9 +11,8 @@ import signal
 import subprocess
 import tempfile
 import time
-import unittest
 
-from lifesim_e2e import LIFESIM, TOP, Lifesim, XServer, main
+from lifesim_e2e import LIFESIM, TOP, Lifesim, ServerTestCase, main
 
 LIBAOSS = "/usr/lib/x86_64-linux-gnu/libaoss.so"
 BLOCK = 4096
@@ -48,15 +47,7 @@ def capture_stats(path):
     return len(data), len(data) - data.count(0)
 
 
-class AudioOss(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.x = XServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.stop()
-
+class AudioOss(ServerTestCase):
     def setUp(self):
         self.assertTrue(os.path.exists(LIBAOSS), "alsa-oss is not installed (tools/packages.sh)")
         self.dir = tempfile.TemporaryDirectory(prefix="lifesim-oss-")

@@ -3,23 +3,15 @@ loop takes them, keys pressed between two frames (the process is stopped
 while they are sent, so they arrive together), and a storm of keys."""
 import random
 import time
-import unittest
 
-from lifesim_e2e import (BOTTOM, TOP, Lifesim, XServer, main, marker, read_text, status_line)
+from lifesim_e2e import (BOTTOM, TOP, Lifesim, ServerTestCase, main, marker, read_text,
+                         status_line)
 
 TRACE = marker("TRACETABLEAU IN")
 BINARY = marker("AFFICHEBINAIRE IN")
 
 
-class Keys(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.x = XServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.stop()
-
+class Keys(ServerTestCase):
     def setUp(self):
         self.sim = Lifesim(self.x.env)
         self.addCleanup(self.sim.kill)

@@ -4,20 +4,12 @@ import os
 import signal
 import subprocess
 import time
-import unittest
 
-from lifesim_e2e import (BOTTOM, GRABCHECK, TOP, VAR_OK, Lifesim, XServer, main, marker)
+from lifesim_e2e import (BOTTOM, GRABCHECK, TOP, VAR_OK, Lifesim, ServerTestCase, main,
+                         marker)
 
 
-class Lifecycle(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.x = XServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.stop()
-
+class Lifecycle(ServerTestCase):
     def setUp(self):
         self.before = self.x.video_mode()
 

@@ -63,18 +63,6 @@ class BlindStream : public TStream {  // cannot tell its position
 };
 KX_CLASS_RECORD(BlindStream)
 
-// The text of the error that f raises, or "" when it raises none.
-template <class F>
-std::string Raised(F f) {
-  try {
-    KxTry region;
-    f();
-  } catch (const KxThrown& e) {
-    return ToStd(kxErrorText(e.error));
-  }
-  return "";
-}
-
 class LoadTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -50,18 +50,6 @@ TPixmap* Pattern(Int w, Int h, Int format, Int align) {
   return p;
 }
 
-// The text of the error that f raises, or "" when it raises none.
-template <class F>
-std::string Raised(F f) {
-  try {
-    KxTry region;
-    f();
-  } catch (const KxThrown& e) {
-    return ToStd(kxErrorText(e.error));
-  }
-  return "";
-}
-
 class PixmapTest : public ::testing::Test {
  protected:
   void SetUp() override { InitPixmapModule(); }

@@ -68,6 +68,11 @@ extern "C" Int _kx_main() {
     Recurse(&depth);
   } else if (mode == "atexit-fault") {
     kxRegisterAtExit(Fault);
+  } else if (mode == "segv-blocked-exit") {  // an at-exit routine that never returns
+    kxRegisterAtExit([] {
+      for (;;) pause();
+    });
+    Fault();
   } else if (mode == "raise") {  // a fault ends it here, a termination request at a delay tick
     raise(std::atoi(Arg(2).c_str()));
     for (;;) kxDelay(5);

@@ -80,6 +80,8 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"error", 255, "[cleanup]", "probe failure"},    // the text alone, no newline
       {"atexit-fault", 255, "", kSignal + "11"},       // a fault while exiting ends it
       {"segv", 255, "[cleanup]", kSignal + "11"},
+      // The watchdog ends a fault's exit that an at-exit routine blocks.
+      {"segv-blocked-exit", 255, "", kSignal + "11"},
       {"overflow", 255, "[cleanup]", kSignal + "11"},  // reported from the alternate stack
       {"raise " + std::to_string(SIGBUS), 255, "[cleanup]", kSignal + std::to_string(SIGBUS)},
       {"raise " + std::to_string(SIGTRAP), 255, "[cleanup]", kSignal + std::to_string(SIGTRAP)},

@@ -19,7 +19,7 @@ bash tools/with-xserver.sh bash -c '
   for i in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill $pid 2>/dev/null || true
   wait $pid 2>/dev/null || true
-  python3 tools/xwdimage.py /tmp/lifesim-shot.$$.xwd "$1"
+  python3 tools/xwdimage.py /tmp/lifesim-shot.$$.xwd "$1" 640x480
   rm -f /tmp/lifesim-shot.$$.xwd
 ' "$LIFESIM" "$SHOT"
 echo "No DISPLAY was set, so lifesim ran for ten seconds on the project's own X server."

@@ -4,7 +4,10 @@
 Used by the whole-program tests to check screenshots pixel by pixel and by
 tools/run.sh to save the newcomer's screenshot. Standard library only.
 
-    python3 tools/xwdimage.py in.xwd out.png
+    python3 tools/xwdimage.py in.xwd out.png [WIDTHxHEIGHT]
+
+With a size, only that top-left part is kept (the visible screen after a
+video-mode switch, which leaves the framebuffer at its old size).
 """
 import struct
 import sys
@@ -86,11 +89,14 @@ def write_png(image, path):
 
 
 def main(argv):
-    if len(argv) != 3:
-        print("usage: xwdimage.py IN.xwd OUT.png", file=sys.stderr)
+    if len(argv) not in (3, 4):
+        print("usage: xwdimage.py IN.xwd OUT.png [WIDTHxHEIGHT]", file=sys.stderr)
         return 2
     with open(argv[1], "rb") as f:
         image = read_xwd(f.read())
+    if len(argv) == 4:
+        w, h = (int(v) for v in argv[3].split("x"))
+        image = image.crop(0, 0, min(w, image.width), min(h, image.height))
     write_png(image, argv[2])
     return 0
 

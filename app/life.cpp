@@ -49,35 +49,39 @@ Int initSim() {
 
 // A neighbour outside the grid does not exist: the bounds are tested on the
 // indices before any element is read.
-static inline Int LiveAt(Int x, Int y) {
+static inline Int LiveAt(const Int* grid, Int x, Int y) {
   if (x < 0 || x >= kGridColumns || y < 0 || y >= kGridRows) return 0;
-  return Cell(cellules, x, y) == 1 ? 1 : 0;
+  return grid[x * kGridRows + y] == 1 ? 1 : 0;
 }
 
+// The loop runs on locals and leaves the module counters as the step
+// defines them (57, 24 and the last cell's count); nothing in the step
+// allocates, so the element pointers stay valid throughout.
 void StepGeneration() {
-  for (iCompteurX = 0; iCompteurX < kGridColumns; ++iCompteurX) {
-    for (iCompteurY = 0; iCompteurY < kGridRows; ++iCompteurY) {
-      const Int x = iCompteurX, y = iCompteurY;
-      iComptVoisins = 0;
-      iComptVoisins += LiveAt(x - 1, y - 1);
-      iComptVoisins += LiveAt(x, y - 1);
-      iComptVoisins += LiveAt(x - 1, y);
-      iComptVoisins += LiveAt(x - 1, y + 1);
-      iComptVoisins += LiveAt(x, y + 1);
-      iComptVoisins += LiveAt(x + 1, y - 1);
-      iComptVoisins += LiveAt(x + 1, y);
-      iComptVoisins += LiveAt(x + 1, y + 1);
+  const Int* now = cellules->Elements<Int>();
+  Int* next = cellules_copie->Elements<Int>();
+  Int count = 0;
+  for (Int x = 0; x < kGridColumns; ++x) {
+    for (Int y = 0; y < kGridRows; ++y) {
+      count = LiveAt(now, x - 1, y - 1) + LiveAt(now, x, y - 1) + LiveAt(now, x - 1, y) +
+              LiveAt(now, x - 1, y + 1) + LiveAt(now, x, y + 1) + LiveAt(now, x + 1, y - 1) +
+              LiveAt(now, x + 1, y) + LiveAt(now, x + 1, y + 1);
       // Two neighbours: nothing is written, the copy keeps the current state.
-      if (iComptVoisins < 2 || iComptVoisins > 3)
-        Cell(cellules_copie, x, y) = 0;
-      else if (iComptVoisins == 3)
-        Cell(cellules_copie, x, y) = 1;
+      if (count < 2 || count > 3)
+        next[x * kGridRows + y] = 0;
+      else if (count == 3)
+        next[x * kGridRows + y] = 1;
     }
   }
+  iComptVoisins = count;
+  iCompteurX = kGridColumns;
+  iCompteurY = kGridRows;
 }
 
 void CopyBack() {
-  for (iCompteurX = 0; iCompteurX < kGridColumns; ++iCompteurX)
-    for (iCompteurY = 0; iCompteurY < kGridRows; ++iCompteurY)
-      Cell(cellules, iCompteurX, iCompteurY) = Cell(cellules_copie, iCompteurX, iCompteurY);
+  Int* now = cellules->Elements<Int>();
+  const Int* next = cellules_copie->Elements<Int>();
+  for (Int i = 0; i < kGridColumns * kGridRows; ++i) now[i] = next[i];
+  iCompteurX = kGridColumns;
+  iCompteurY = kGridRows;
 }

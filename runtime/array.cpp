@@ -162,19 +162,10 @@ bool kxArrayTagIsRef(const char* tag) {
 
 // The header was drawn as 20 bytes for 4-byte pointers; here the extents'
 // offset follows from the C++ layout (vtable pointer, count, tag, d, size).
-size_t Array::DataOffset(int32_t dims) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-  constexpr size_t extents = offsetof(Array, extentStorage);
-#pragma GCC diagnostic pop
-  return (extents + 4 * static_cast<size_t>(dims) + 7) & ~size_t(7);
-}
-
 size_t Array::AllocationSize(int32_t dims, int32_t dataSize) {
   return DataOffset(dims) + static_cast<size_t>(dataSize);
 }
 
-void* Array::Data() { return reinterpret_cast<char*>(this) + DataOffset(dims); }
 
 void Array::FreeObject() {
   if (this == &kxEmptyArray) {

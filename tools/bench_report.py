@@ -194,7 +194,11 @@ def whole_program():
 
 
 def main():
-    for part in (memory, life, input_, pixmap, graphics, render, audio, collision, whole_program):
+    parts = (memory, life, input_, pixmap, graphics, render, audio, collision, whole_program)
+    only = os.environ.get("BENCH_PARTS")  # e.g. "whole_program" with LIFESIM_RATE_SECONDS=600
+    if only:
+        parts = [p for p in parts if p.__name__ in only.split(",")]
+    for part in parts:
         try:
             part()
         except Exception as e:  # one failing benchmark must not hide the others

@@ -75,6 +75,10 @@ class Keys(ServerTestCase):
         self.sim.wait_for(BOTTOM, self.sim.out[:offset].count(BOTTOM) + 6)
         modes = ["1" if TRACE in f else "2" if BINARY in f else "?"
                  for f in self.sim.out[offset:].split(BOTTOM)[:6]]
+        # On a loaded machine the stop can land a little into the next frame:
+        # a first piece without its drawing markers is the end of that frame.
+        if modes[0] == "?":
+            modes = modes[1:]
         # Both keys reach the same frame: that frame takes 1 (2 is not asked
         # for), the next one takes the 2 that is still counted.
         text = "".join(modes)

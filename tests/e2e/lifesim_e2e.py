@@ -200,6 +200,16 @@ class Lifesim:
     def cont(self):
         os.kill(self.proc.pid, signal.SIGCONT)
 
+    def keys_between_frames(self, server, *names):
+        """Sends keys while the process is stopped after a frame, so that they
+        arrive together; returns the stdout offset at which it resumed."""
+        self.stop_between_frames()
+        server.key(*names)
+        time.sleep(0.2)  # let the server queue them to the client
+        offset = len(self.out)
+        self.cont()
+        return offset
+
     def kill(self):
         if self.proc.poll() is None:
             self.proc.kill()

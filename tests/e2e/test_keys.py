@@ -23,14 +23,7 @@ class Keys(ServerTestCase):
             self.assertEqual(self.sim.wait_exit(), 0, self.sim.err)
 
     def keys_between_frames(self, *names):
-        """Sends keys while the process is stopped after a frame; returns the
-        stdout offset at which the next frame starts."""
-        self.sim.stop_between_frames()
-        self.x.key(*names)
-        time.sleep(0.2)  # let the server queue them to the client
-        offset = len(self.sim.out)
-        self.sim.cont()
-        return offset
+        return self.sim.keys_between_frames(self.x, *names)
 
     def frame_after(self, offset, n=1):
         """Text of the n-th frame written after offset."""

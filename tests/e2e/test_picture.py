@@ -2,7 +2,6 @@
 of mode 2, the five shadowed status lines, and the Life rule between two
 frames presented one generation apart."""
 import os
-import time
 import unittest
 
 
@@ -93,10 +92,7 @@ class Picture(unittest.TestCase):
         self.assertEqual(grid_mode1(second), life_step(grid_mode1(first)))
 
     def test_3_mode_two_digits(self):
-        self.sim.stop_between_frames()
-        self.x.key("2")
-        time.sleep(0.2)
-        self.sim.cont()
+        self.sim.keys_between_frames(self.x, "2")
         self.sim.wait_for(BOTTOM, self.sim.frames() + 2)
         n, image = self.shot()
         if SAVE_DIR:
@@ -118,10 +114,7 @@ class Picture(unittest.TestCase):
         self.check_status_block(image)
 
     def test_4_speed_line_after_s(self):
-        self.sim.stop_between_frames()
-        self.x.key("s")
-        time.sleep(0.2)
-        self.sim.cont()
+        self.sim.keys_between_frames(self.x, "s")
         self.sim.wait_for(BOTTOM, self.sim.frames() + 2)
         _, image = self.shot()
         self.assertEqual(read_text(image, 10, 350, 30), ("Simulation speed : MAX", 0))

@@ -9,6 +9,7 @@ PACKAGES=(
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-utils x11-xserver-utils
   xdotool x11-apps python3
   alsa-oss
+  dpkg-dev lintian man-db imagemagick
 )
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()

@@ -129,8 +129,8 @@ class ServerTestCase(unittest.TestCase):
 class Lifesim:
     """One lifesim process with its markers read as they come."""
 
-    def __init__(self, env, args=(), cwd=None):
-        self.proc = subprocess.Popen([LIFESIM, *args], env=env, cwd=cwd,
+    def __init__(self, env, args=(), cwd=None, program=LIFESIM):
+        self.proc = subprocess.Popen([program, *args], env=env, cwd=cwd,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         for stream in (self.proc.stdout, self.proc.stderr):
             fl = fcntl.fcntl(stream.fileno(), fcntl.F_GETFL)

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Set-up, build, then the Debian package lifesim_<version>_<arch>.deb in
+# build/ (BUILD_DIR overrides, e.g. a 32-bit build folder), made with CPack
+# from the project's install rules and checked by lintian: an error there
+# fails this script. Extra arguments go to cmake, as for build.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export BUILD_DIR=${BUILD_DIR:-build}
+bash tools/build.sh "$@"
+rm -f "$BUILD_DIR"/lifesim_*.deb
+cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$BUILD_DIR"
+deb=$(echo "$BUILD_DIR"/lifesim_*.deb)
+dpkg-deb -c "$deb"
+echo "lintian $deb:"
+lintian --fail-on error --display-level '>=info' "$deb"
+echo "Package: $deb"

@@ -36,6 +36,14 @@ add_custom_command(
 add_custom_target(install_files ALL DEPENDS ${pkg_out}/lifesim.6.gz ${pkg_out}/changelog.gz)
 
 install(TARGETS lifesim RUNTIME DESTINATION ${LIFESIM_INSTALL_GAMESDIR})
+# A stripped install (cmake --install --strip, and the package) also drops
+# the compilers' ident strings, as Debian's own packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${LIFESIM_INSTALL_GAMESDIR}/lifesim\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
 install(FILES ${pkg_out}/lifesim.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 install(FILES ${pkg}/lifesim.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${pkg}/lifesim.png DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/64x64/apps)

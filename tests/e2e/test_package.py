@@ -75,8 +75,7 @@ class Package(unittest.TestCase):
 
         lint = subprocess.run(["lintian", "--fail-on", "error", self.deb], capture_output=True,
                               text=True, timeout=300)
-        self.assertEqual(lint.returncode, 0, lint.stdout + lint.stderr)
-        self.assertNotRegex(lint.stdout, r"(?m)^E: ")
+        self.assertEqual(lint.returncode, 0, lint.stdout + lint.stderr)  # no error tag
 
     def test_installed_program_runs_as_its_manual_says(self):
         program = os.path.join(self.root, PROGRAM)

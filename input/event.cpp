@@ -5,7 +5,7 @@
 #include "input/hooks.h"
 #include "runtime/module.h"
 
-KX_CLASS_RECORD(TEvent)
+KX_CLASS_RECORD(TEvent, &TEvent::Dispatch, &TEvent::NewEvent)
 
 Int EventHookId = 0;
 

@@ -15,11 +15,9 @@
 #include "runtime/error.h"
 #include "runtime/kxstring.h"
 
-// Written out rather than made by KX_CLASS_RECORD: an array's size varies
-// per object, so the record's instance size is 0 and the free routine
-// computes the size from the array itself.
-static const DebugScope kxScope_Array = {2, "Array"};
-const ClassRecord Array::classRecord = {&Object::classRecord, &kxFreeViaClass<Array>, &kxScope_Array, 0, "Array"};
+// An array's size varies per object: the record's instance size is 0 and
+// the free routine computes the size from the array itself.
+KX_VARIABLE_CLASS_RECORD(Array, &Array::SortElements, &Array::DimensionSizes)
 
 Array kxEmptyArray({});
 

@@ -54,6 +54,7 @@ inline size_t Array::DataOffset(int32_t dims) {
 }
 
 extern Array kxEmptyArray;
+inline constexpr const ClassRecord& kxArrayClassRecord = Array::classRecord;
 
 // Element size in bytes for a tag (1, 2, 4 or 8).
 Int kxArrayElementSize(const char* tag);

@@ -20,7 +20,14 @@
 #include "runtime/array.h"
 #include "runtime/error.h"
 
-KX_CLASS_RECORD(String)
+// Slots 12..19 take no receiver: they are the module's free functions.
+KX_VARIABLE_CLASS_RECORD(String, &String::IndexOf, &String::LastIndexOf, &String::Strip,
+                         &String::Substitute, &String::LowerAscii, &String::UpperAscii,
+                         &String::ParseInt, &String::ParseLong, &String::ParseFloat,
+                         &String::ParseDouble, &String::EncodeCText, &String::CopyToWText,
+                         &kxStringFromInt, &kxStringFromLong, &kxStringFormatFloat,
+                         &kxStringFormatDouble, &kxStringDecodeCText, &kxStringCopyWText,
+                         &kxStringDecodeBytes, &kxStringCopyUnits)
 
 String kxBlankString({}, KX_REFS_STATIC, 0);
 

@@ -45,6 +45,7 @@ class String final : public Object {
 };
 
 extern String kxBlankString;
+inline constexpr const ClassRecord& kxStringClass = String::classRecord;
 
 String* kxStringAllocate(Int n);  // units to be filled by the caller
 String* kxStringOneUnit(Int code);

@@ -98,14 +98,14 @@ inline uint32_t BitMask(uintptr_t a) { return uint32_t(1) << ((a >> 4) & 31); }
 void SetPresence(void* p) {
   uintptr_t a = reinterpret_cast<uintptr_t>(p);
   uint32_t* w = BitWord(a, true);
-  if (!w || (*w & BitMask(a))) kxRaiseError(KX_STR("GC setMemBit: membit already set!"));
+  if (!w || (*w & BitMask(a))) kxThrowCString("GC setMemBit: membit already set!");
   *w |= BitMask(a);
 }
 
 void ClearPresence(void* p) {
   uintptr_t a = reinterpret_cast<uintptr_t>(p);
   uint32_t* w = BitWord(a, false);
-  if (!w || !(*w & BitMask(a))) kxRaiseError(KX_STR("GC clrMemBit: membit not set!"));
+  if (!w || !(*w & BitMask(a))) kxThrowCString("GC clrMemBit: membit not set!");
   *w &= ~BitMask(a);
 }
 
@@ -294,7 +294,7 @@ void* kxAllocObjectMemory(size_t size) {
 }
 
 void kxSchedulePending(Object* o) {
-  if (o->refs != 0) kxRaiseError(KX_STR("GC kxGCFree: mem has non-0 refs"));
+  if (o->refs != 0) kxThrowCString("GC kxGCFree: mem has non-0 refs");
   if (pendingCount == pendingCapacity) {
     Int cap = pendingCapacity + 1024;
     void* p = std::realloc(pending, sizeof(Object*) * static_cast<size_t>(cap));

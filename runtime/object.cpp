@@ -10,9 +10,7 @@
 // In memory.cpp: returns a block whose constructor never completed.
 void kxAbandonObjectMemory(void* p, size_t size);
 
-static const DebugScope kxScope_Object = {2, "Object"};
-const ClassRecord Object::classRecord = {nullptr, &kxFreeViaClass<Object>, &kxScope_Object,
-                                         static_cast<int32_t>(sizeof(Object)), "Object"};
+KX_CLASS_RECORD(Object)
 
 String* Object::AsText() {
   char text[32];
@@ -31,9 +29,12 @@ Int Object::CompareWith(Object* other) {
   return static_cast<Int>(d);
 }
 
-void Object::Reserved0() { kxRaiseError(KX_STR("Illegal call to reserved method")); }
-void Object::Reserved1() { kxRaiseError(KX_STR("Illegal call to reserved method")); }
-void Object::Reserved2() { kxRaiseError(KX_STR("Illegal call to reserved method")); }
+// A consistency failure of the caller, raised as a bare String like the
+// memory manager's own reports.
+void kxReservedMethod(Object*) { kxThrowCString("Illegal call to reserved method"); }
+void Object::Reserved0() { kxReservedMethod(this); }
+void Object::Reserved1() { kxReservedMethod(this); }
+void Object::Reserved2() { kxReservedMethod(this); }
 
 // The size comes from the class record of the most derived class, which is
 // the size New<T> allocated; read it before the destructor runs.
@@ -49,6 +50,21 @@ void* Object::operator new(size_t size) { return kxAllocObjectMemory(size); }
 // objects through their free routine, never through delete.
 void Object::operator delete(void* p, size_t size) {
   if (p) kxAbandonObjectMemory(p, size);
+}
+
+Object* kxNewObject(const ClassRecord* record) {
+  if (!record || !record->constructor) kxRaiseAbstractCall();
+  void* memory = kxAllocObjectMemory(static_cast<size_t>(record->instanceSize));
+  try {
+    record->constructor(static_cast<Object*>(memory));
+  } catch (...) {
+    kxAbandonObjectMemory(memory, static_cast<size_t>(record->instanceSize));
+    throw;
+  }
+  Object* o = static_cast<Object*>(memory);
+  // As in New<T>: a collection during construction may have listed it.
+  if (o->refs == 0) kxSchedulePending(o);
+  return o;
 }
 
 Object* kxObjectCast(Object* o, const ClassRecord* rec) {

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 using Int = int32_t;
@@ -41,16 +42,34 @@ struct DebugScope {
   const char* name;
 };
 
-// One static record per class, produced by KX_CLASS / KX_CLASS_RECORD.
-// The standard slots (constructor, destructor, AsText, CompareWith,
-// HandleMessage, three reserved) are the C++ virtuals of Object; the record
-// carries what the runtime reads without an instance.
+// A method slot as stored in a record; callers cast it back with
+// ClassRecord::Method<F>() to the slot's own function type.
+using KxSlot = void (*)();
+
+// One static record per class, produced by KX_CLASS_RECORD from the C++
+// class. The standard slots are plain functions that run the class's own
+// implementation (its constructor, destructor, AsText, CompareWith and
+// HandleMessage, inherited ones included); the C++ virtuals of Object stay
+// what ordinary calls go through. The class's own method slots follow the
+// reserved ones as a table the record points at: a C++ static record has one
+// type for every class, so the table cannot sit inside it.
 struct ClassRecord {
-  const ClassRecord* super;         // null for Object
-  void (*free)(Object*);            // destroys and returns the memory
-  const DebugScope* debug;          // kind 2 + class name
-  int32_t instanceSize;             // bytes; 0 for variable-size classes
-  const char* name;                 // same text as debug->name
+  const ClassRecord* super;                        // null for Object
+  void (*free)(Object*);                           // destroys and returns the memory
+  const DebugScope* debug;                         // kind 2 + class name
+  int32_t instanceSize;                            // bytes; 0 for variable-size classes
+  void (*constructor)(Object*);                    // null: not made from its record
+  void (*destructor)(Object*);                     // this class's own destructor chain
+  String* (*AsText)(Object*);
+  Int (*CompareWith)(Object*, Object*);
+  Object* (*HandleMessage)(Object*, Object*);
+  void (*reserved[3])(Object*);                    // raise "Illegal call to reserved method"
+  const KxSlot* methods;                           // the class's method slots, in order
+  int32_t methodCount;
+  const char* name;                                // same text as debug->name
+
+  template <class F>
+  F Method(Int slot) const { return reinterpret_cast<F>(methods[slot]); }
 };
 
 class Object {
@@ -93,10 +112,75 @@ class Object {
 template <class T>
 void kxFreeViaClass(Object* o) { o->FreeObject(); }
 
+// Raises "Illegal call to reserved method" as a String.
+[[noreturn]] void kxReservedMethod(Object* o);
+
+// The class that declares (or last overrides) a member, as seen from T.
+template <class M>
+struct KxDeclaringClass;
+template <class C, class R, class... A>
+struct KxDeclaringClass<R (C::*)(A...)> {
+  using type = C;
+};
+
+// Standard slots: qualified calls, so each record runs its own class's code
+// whatever the object's dynamic class; a class that does not override a slot
+// shares its super class's slot function.
+template <class C>
+String* kxAsTextSlot(Object* o) { return static_cast<C*>(o)->C::AsText(); }
+template <class C>
+Int kxCompareWithSlot(Object* o, Object* other) { return static_cast<C*>(o)->C::CompareWith(other); }
+template <class C>
+Object* kxHandleMessageSlot(Object* o, Object* message) {
+  return static_cast<C*>(o)->C::HandleMessage(message);
+}
 template <class T>
+void kxConstructSlot(Object* o) { ::new (static_cast<void*>(o)) T(); }
+template <class T>
+void kxDestructSlot(Object* o) { static_cast<T*>(o)->T::~T(); }
+
+// Method slots: a member function becomes a function of (object, args...)
+// that dispatches on the object; a class function is stored as it is.
+template <auto M, class C, class R, class... A>
+R kxCallMethodSlot(Object* self, A... args) { return (static_cast<C*>(self)->*M)(args...); }
+template <auto M, class C, class R, class... A>
+KxSlot kxMethodThunk(R (C::*)(A...)) { return reinterpret_cast<KxSlot>(&kxCallMethodSlot<M, C, R, A...>); }
+template <auto F>
+KxSlot kxSlotOf() {
+  if constexpr (std::is_member_function_pointer_v<decltype(F)>)
+    return kxMethodThunk<F>(F);
+  else
+    return reinterpret_cast<KxSlot>(F);
+}
+// The slot table of a class: filled before main (never read earlier), so
+// the records themselves stay constant data.
+template <auto... F>
+inline const KxSlot kxSlotTable[] = {kxSlotOf<F>()..., nullptr};
+
+// Variable-size classes (String, Array) have instance size 0 and are never
+// made or torn down through their record.
+template <class T, bool kVariableSize, auto... Methods>
 constexpr ClassRecord kxMakeClassRecord(const DebugScope* scope) {
-  return ClassRecord{&T::Super::classRecord, &kxFreeViaClass<T>, scope,
-                     static_cast<int32_t>(sizeof(T)), scope->name};
+  const ClassRecord* super = nullptr;
+  if constexpr (!std::is_void_v<typename T::Super>) super = &T::Super::classRecord;
+  void (*constructor)(Object*) = nullptr;
+  void (*destructor)(Object*) = nullptr;
+  if constexpr (!kVariableSize && std::is_default_constructible_v<T>) constructor = &kxConstructSlot<T>;
+  if constexpr (!kVariableSize && std::is_destructible_v<T>) destructor = &kxDestructSlot<T>;
+  return ClassRecord{
+      super,
+      &kxFreeViaClass<T>,
+      scope,
+      kVariableSize ? 0 : static_cast<int32_t>(sizeof(T)),
+      constructor,
+      destructor,
+      &kxAsTextSlot<typename KxDeclaringClass<decltype(&T::AsText)>::type>,
+      &kxCompareWithSlot<typename KxDeclaringClass<decltype(&T::CompareWith)>::type>,
+      &kxHandleMessageSlot<typename KxDeclaringClass<decltype(&T::HandleMessage)>::type>,
+      {&kxReservedMethod, &kxReservedMethod, &kxReservedMethod},
+      kxSlotTable<Methods...>,
+      static_cast<int32_t>(sizeof...(Methods)),
+      scope->name};
 }
 
 // Inside the class body: KX_CLASS(TFoo, TBase)
@@ -108,10 +192,28 @@ constexpr ClassRecord kxMakeClassRecord(const DebugScope* scope) {
                                                                           \
  public:
 
-// In exactly one .cpp file: KX_CLASS_RECORD(TFoo)
-#define KX_CLASS_RECORD(Self)                                             \
+// In exactly one .cpp file: KX_CLASS_RECORD(TFoo), or with the class's
+// method slots in order, super class's first: KX_CLASS_RECORD(TFoo,
+// &TFoo::First, &TFoo::Second, &ClassFunction). Members are called through
+// the object's virtual table, so a subclass may list its super's slots.
+#define KX_CLASS_RECORD(Self, ...)                                        \
   static const DebugScope kxScope_##Self = {2, #Self};                    \
-  const ClassRecord Self::classRecord = kxMakeClassRecord<Self>(&kxScope_##Self);
+  constinit const ClassRecord Self::classRecord =                         \
+      kxMakeClassRecord<Self, false __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
+// The same for a class whose objects differ in size (instance size 0).
+#define KX_VARIABLE_CLASS_RECORD(Self, ...)                               \
+  static const DebugScope kxScope_##Self = {2, #Self};                    \
+  constinit const ClassRecord Self::classRecord =                         \
+      kxMakeClassRecord<Self, true __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
+
+// The runtime's named records and its Null. Null is the empty reference:
+// there is no static Null object (see docs/ARCHITECTURE.md).
+inline constexpr const ClassRecord& kxRootClass = Object::classRecord;
+inline constexpr Object* kxNullInstance = nullptr;
+// Allocates the record's instance size, runs its constructor and puts the
+// object on the pending list; a record without constructor raises the
+// abstract-call error.
+Object* kxNewObject(const ClassRecord* record);
 
 // --- memory manager ------------------------------------------------------
 void* kxAllocObjectMemory(size_t size);  // maybe collects; sets the presence bit

@@ -43,8 +43,8 @@ TProbeChild::~TProbeChild() {
 }
 
 std::string RaisedMessage(const KxThrown& e) {
-  TMessageError* m = Cast<TMessageError>(e.error.get());
-  return m ? ToStd(m->message) : std::string();
+  String* s = Cast<String>(e.error.get());
+  return s ? ToStd(s) : std::string();
 }
 
 __attribute__((noinline)) void WipeStack() {

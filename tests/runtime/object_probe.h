@@ -36,7 +36,8 @@ class TProbeChild : public TProbe {
   double extra[4];  // makes the child a different size class
 };
 
-// The message of a raised TMessageError, or "" for anything else.
+// The text of a raised String (how the runtime reports its own consistency
+// failures), or "" for any other object.
 std::string RaisedMessage(const KxThrown& e);
 
 // Overwrites the unused stack below the caller with zeros, so that stale

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "runtime/array.h"
 #include "runtime/error.h"
@@ -14,14 +15,97 @@
 
 namespace {
 
-TEST(ClassRecords, RootArrayAndDerivedRecords) {
-  EXPECT_EQ(Object::classRecord.super, nullptr);
-  EXPECT_STREQ(Object::classRecord.debug->name, "Object");
-  EXPECT_EQ(Object::classRecord.instanceSize, static_cast<int32_t>(sizeof(Object)));
-  EXPECT_STREQ(Array::classRecord.name, "Array");
-  EXPECT_EQ(Array::classRecord.instanceSize, 0);  // size varies per array
+// The String a call raised, "" when it raised another object, "(none)" when
+// it raised nothing.
+template <class F>
+std::string RaisedString(F f) {
+  try {
+    KxTry region;
+    f();
+  } catch (const KxThrown& e) {
+    String* s = Cast<String>(e.error.get());
+    return s ? ToStd(s) : "";
+  }
+  return "(none)";
+}
+
+TEST(ClassRecords, StandardSlotsInOrderForRootStringArrayAndRuntimeClasses) {
+  String* banana = Str("banana");
+  Array* ints = kxArrayNew("i", 2, 3, 4);
+  TMessageError* error = New<TMessageError>();
+  kxRelease(error->message);
+  error->message = Str("disk full");
+  kxRetain(error->message);
+  const struct {
+    const ClassRecord* record;
+    Object* sample;
+    const ClassRecord* super;
+    const char* name;
+    int32_t size;  // from sizeof: the header is wider on 64-bit
+    bool makeable;
+    int32_t methods;
+    std::string text;  // the AsText slot's result; "" stands for the address
+  } cases[] = {
+      {&kxRootClass, New<Object>(), nullptr, "Object", int32_t(sizeof(Object)), true, 0, ""},
+      {&kxStringClass, banana, &kxRootClass, "String", 0, false, 20, "banana"},
+      {&kxArrayClassRecord, ints, &kxRootClass, "Array", 0, false, 2, ""},
+      {&TMessageError::classRecord, error, &TRuntimeErrorBase::classRecord, "TMessageError",
+       int32_t(sizeof(TMessageError)), true, 0, "disk full"},
+  };
+  for (const auto& c : cases) {
+    const ClassRecord* r = c.record;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.sample->Class(), r);
+    EXPECT_EQ(r->super, c.super);
+    EXPECT_EQ(r->debug->kind, 2);
+    EXPECT_STREQ(r->debug->name, c.name);
+    EXPECT_EQ(r->instanceSize, c.size);
+    EXPECT_EQ(r->constructor != nullptr, c.makeable);
+    EXPECT_EQ(r->destructor != nullptr, c.makeable);
+    EXPECT_EQ(r->methodCount, c.methods);
+    for (auto* reserved : r->reserved)
+      EXPECT_EQ(RaisedString([&] { reserved(c.sample); }), "Illegal call to reserved method");
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", static_cast<void*>(c.sample));
+    EXPECT_EQ(ToStd(r->AsText(c.sample)), c.text.empty() ? std::string(address) : c.text);
+    EXPECT_EQ(r->HandleMessage(c.sample, banana), nullptr);
+  }
+  // Slots a class does not override are its super class's.
+  EXPECT_EQ(kxArrayClassRecord.AsText, kxRootClass.AsText);
+  EXPECT_EQ(kxArrayClassRecord.CompareWith, kxRootClass.CompareWith);
+  EXPECT_NE(kxStringClass.AsText, kxRootClass.AsText);
+  EXPECT_EQ(TMessageError::classRecord.CompareWith, kxRootClass.CompareWith);
+  EXPECT_GT(kxStringClass.CompareWith(Str("b"), Str("a")), 0);
+  EXPECT_LT(kxRootClass.CompareWith(ints, ints + 1), 0);
   EXPECT_EQ(TProbeChild::classRecord.super, &TProbe::classRecord);
-  EXPECT_EQ(TProbeChild::classRecord.instanceSize, static_cast<int32_t>(sizeof(TProbeChild)));
+
+  // Method slots, in their documented order.
+  EXPECT_EQ(kxStringClass.Method<Int (*)(Object*, String*, Int)>(0)(banana, Str("an"), 2), 3);
+  EXPECT_EQ(kxStringClass.Method<Int (*)(Object*, String*, Int)>(1)(banana, Str("an"), 0), 3);
+  EXPECT_EQ(ToStd(kxStringClass.Method<String* (*)(Object*)>(5)(banana)), "BANANA");
+  EXPECT_EQ(kxStringClass.Method<Int (*)(Object*)>(6)(Str("-42")), -42);
+  EXPECT_EQ(ToStd(kxStringClass.Method<String* (*)(Int)>(12)(-7)), "-7");
+  EXPECT_EQ(ToStd(kxStringClass.Method<String* (*)(const char*)>(16)("cd")), "cd");
+  EXPECT_EQ(ToStd(kxStringClass.Method<String* (*)(const void*, Int)>(18)("xyz", 2)), "xy");
+  Array* shuffled = kxArrayFromValues("i", 4, std::vector<Int>{3, 1, 4, 2}.data());
+  kxArrayClassRecord.Method<void (*)(Object*, Int)>(0)(shuffled, 0);
+  EXPECT_EQ(shuffled->Elements<Int>()[0], 4);
+  EXPECT_EQ(shuffled->Elements<Int>()[3], 1);
+  Array* sizes = kxArrayClassRecord.Method<Array* (*)(Object*)>(1)(ints);
+  ASSERT_EQ(sizes->Length(), 2);
+  EXPECT_EQ(sizes->Elements<Int>()[0], 3);
+  EXPECT_EQ(sizes->Elements<Int>()[1], 4);
+
+  // kxNewObject: the record's size and constructor; records without one refuse.
+  Object* root = kxNewObject(&kxRootClass);
+  EXPECT_EQ(root->Class(), &kxRootClass);
+  EXPECT_EQ(root->refs, KX_REFS_PENDING);
+  EXPECT_TRUE(kxIsObjectAddress(root));
+  Object* made = kxNewObject(&TMessageError::classRecord);
+  ASSERT_NE(Cast<TMessageError>(made), nullptr);
+  EXPECT_EQ(made->AsText(), &kxBlankString);
+  EXPECT_EQ(Raised([] { kxNewObject(&kxArrayClassRecord); }), "Attempt to call abstract method");
+  EXPECT_EQ(Raised([] { kxNewObject(&kxStringClass); }), "Attempt to call abstract method");
 }
 
 TEST(ObjectLifecycle, ConstructorsRunBaseFirstAndDestructorsDerivedFirst) {

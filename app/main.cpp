@@ -5,6 +5,7 @@
 
 #include "app/life.h"
 #include "audio/audio.h"
+#include "graphics/gldisplay.h"
 #include "graphics/graphics.h"
 #include "input/hooks.h"
 #include "input/polled.h"
@@ -31,6 +32,11 @@ const char* DisplayName() {
 void ReportFullScreenFailure() {
   if (!X11Display()) {
     fprintf(stderr, "lifesim: cannot open full screen: no X server answers at display %s\n",
+            DisplayName());
+  } else if (!GLDisplayHasVideoModes()) {
+    fprintf(stderr,
+            "lifesim: cannot open full screen: the X server at display %s has no video-mode "
+            "extension (XFree86-VidModeExtension); opening a window instead\n",
             DisplayName());
   } else if (!HasGraphicsMode(640, 480, 0, 0)) {
     fprintf(stderr,

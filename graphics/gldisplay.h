@@ -37,5 +37,8 @@ void DrawDebugText(String* text, Int x, Int y);
 unsigned int TextureFromPixmap(TPixmap* pixmap, Int mipmapped);
 void FitTextureSize(Int* width, Int* height);
 Int NextPowerOfTwo(Int n);
+// True when the X server offers the video-mode extension that full screen
+// needs (Xvfb, for one, does not).
+bool GLDisplayHasVideoModes();
 
 Int InitGLDisplayModule();

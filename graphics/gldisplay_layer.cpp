@@ -527,5 +527,6 @@ GLDisplayContext* GLDisplaySharedContext() { return L.shared; }
 GLDisplayContext* GLDisplayLastSelected() { return L.lastSelected; }
 bool GLDisplayFullScreenActive() { return L.fullScreen != nullptr; }
 bool GLDisplayHasSwapControl() { return L.swapIntervalProc != nullptr; }
+bool GLDisplayHasVideoModes() { return GLDisplayInit() == 0 && L.hasVidMode; }
 Int GLDisplaySwapIntervalRequests() { return L.swapRequests; }
 Int GLDisplayLastSwapInterval() { return L.initialised ? L.lastSwapInterval : -1; }

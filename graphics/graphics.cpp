@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "input/event.h"
 #include "input/hooks.h"
 #include "input/polled.h"
 #include "input/system.h"
@@ -300,6 +301,7 @@ Int InitGraphicsModule() {
   InitRuntimeModule();
   InitHooksModule();
   InitSystemModule();
+  InitEventQueueModule();  // keeps what the event hook carries, from start-up on
   InitPolledInputModule();
   FlipHookId = NewHookId();
   return 0;

@@ -43,6 +43,7 @@ void QueueEvent(TEvent* event, bool merge);
 TEvent* PeekQueuedEvent();
 Int NextQueuedEvent();
 Int WaitQueuedEvent();
+Int QueuedEventCount();  // events waiting; reading it does not start the queue
 Int QueuedEventId();
 Int QueuedEventData();
 Int QueuedEventMods();

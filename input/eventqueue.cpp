@@ -99,6 +99,8 @@ Int WaitQueuedEvent() {
   return TakeNext();
 }
 
+Int QueuedEventCount() { return static_cast<Int>(Pending()); }
+
 Int QueuedEventId() { return Current()->id; }
 Int QueuedEventData() { return Current()->data; }
 Int QueuedEventMods() { return Current()->mods; }

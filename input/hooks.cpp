@@ -79,6 +79,8 @@ void DetachHook(Int id, HookFunction function, Object* context) {
   }
 }
 
+THook* FirstHook(Int id) { return *ChainHead(id); }
+
 Int InitHooksModule() {
   KX_MODULE_ONCE();
   InitRuntimeModule();

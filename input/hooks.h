@@ -19,5 +19,7 @@ Int NewHookId();  // 0, 1, ... 255; then raises "Too many hook ids"
 void AttachHook(Int id, HookFunction function, Object* context, Int priority);
 Object* CallHooks(Int id, Object* data);
 void DetachHook(Int id, HookFunction function, Object* context);
+// The first hook of a chain (null when it is empty); the rest follow by next.
+THook* FirstHook(Int id);
 
 Int InitHooksModule();

@@ -21,6 +21,8 @@ import xwdimage  # noqa: E402
 
 LIFESIM = os.environ.get("LIFESIM", os.path.join(SOURCE_DIR, "build", "app", "lifesim"))
 FONTDUMP = os.environ.get("LIFESIM_FONTDUMP", os.path.join(os.path.dirname(LIFESIM), "..", "tests", "e2e", "fontdump"))
+STARTUP_REPORT = os.environ.get("LIFESIM_STARTUP_REPORT",
+                                os.path.join(os.path.dirname(FONTDUMP), "lifesim_startup_report"))
 GRABCHECK = os.environ.get("LIFESIM_GRABCHECK", os.path.join(os.path.dirname(FONTDUMP), "grabcheck"))
 XSERVER = os.path.join(SOURCE_DIR, "tools", "xserver.sh")
 

@@ -5,8 +5,8 @@ import signal
 import subprocess
 import time
 
-from lifesim_e2e import (BOTTOM, GRABCHECK, TOP, VAR_OK, Lifesim, ServerTestCase, main,
-                         marker)
+from lifesim_e2e import (BOTTOM, GRABCHECK, STARTUP_REPORT, TOP, VAR_OK, Lifesim,
+                         ServerTestCase, main, marker)
 
 
 class Lifecycle(ServerTestCase):
@@ -48,6 +48,18 @@ class Lifecycle(ServerTestCase):
         self.assertTrue(sim.out.endswith(BOTTOM))
         self.assertEqual(sim.out.count(TOP), sim.out.count(BOTTOM))
         self.assertNotIn("\n", sim.out)
+
+    def test_start_up_state_and_a_full_event_queue(self):
+        # The same program with a report of start-up's work when it closes
+        # the display: the event hook carries polled input (0) and the queue
+        # (-10000), the flip hook is the second id, both fonts are built in,
+        # and the unread queue stops at 256 after some 600 key events.
+        sim = self.start(program=STARTUP_REPORT)
+        self.x.run("xdotool", "key", "--delay", "0", *(["x"] * 300))
+        self.x.key("Escape")
+        self.assertEqual(sim.wait_exit(), 0, sim.err)
+        self.assertEqual(sim.err.strip(), "startup event_hook=0 priorities=0,-10000 flip_hook=1 "
+                         "gldrawtextfont.bin=1536 zorbefont.bin=1536 queued=256")
 
     def test_started_from_another_directory(self):
         sim = self.start(cwd="/")

@@ -88,20 +88,26 @@ TEST_F(GraphicsLayer, FullScreenGraphicsOpensTestsSyncAndEndsCleanly) {
 }
 
 TEST_F(GraphicsLayer, SoftPacingDeliversFramesOnTheSixtyHertzSchedule) {
-  const Int opened = kxMilliSecs();
+  const Int opening = kxMilliSecs();
   ASSERT_NE(Graphics(160, 120, 0, 60, 0), nullptr);  // windowed: paced without a test
+  const Int opened = kxMilliSecs();  // the schedule starts in between
   EXPECT_EQ(GraphicsSoftSync(), 1);
   constexpr int kFrames = 30;
-  Int previous = 0;
+  Int previous = 0, late = 0;
   for (int i = 1; i <= kFrames; ++i) {
     Flip(-1);
-    // Frame i is due i*1000/60 ms after opening (16, 33, 50 ...); a loaded
-    // machine may make it late, never early.
+    // Frame i is due i*1000/60 ms after opening (16, 33, 50 ...): never
+    // early. A loaded machine makes the odd frame late; a Flip that sleeps
+    // past its boundary, or paces from the previous frame instead of the
+    // schedule, makes most of them late by more than half a period.
+    const Int due = i * 1000 / 60;
+    EXPECT_GE(MillisSince(opening), due - 2) << "frame " << i;
     const Int at = MillisSince(opened);
-    EXPECT_GE(at, i * 1000 / 60 - 2) << "frame " << i;
+    late += at > due + 8;
     EXPECT_GE(at, previous);
     previous = at;
   }
+  EXPECT_LE(late, kFrames / 3) << "frames presented well after their due time";
   EXPECT_EQ(GLDisplayLastSwapInterval(), 0) << "paced frames swap without sync";
   // A late frame restarts the schedule later, never earlier.
   EXPECT_GE(GraphicsFrameClock(), kFrames * 1000);

@@ -141,7 +141,8 @@ TEST(GL2DTextureFullScreen, TextureWorkKeepsTheBindCacheTrue) {
   EXPECT_FALSE(glIsTexture(cyan->texture));
   GLint bound = -1;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  if (GL2DCachedTexture() != 0) EXPECT_EQ(GLint(GL2DCachedTexture()), bound);
+  EXPECT_EQ(bound, 0);
+  EXPECT_EQ(GL2DCachedTexture(), 0u);
   EndGraphics();
 }
 

@@ -2,10 +2,15 @@
 // the module counters.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <utility>
 
 #include "app/life.h"
+#include "graphics/graphics.h"
+#include "render2d/gl2d.h"
+#include "render2d/pixmap/pixmap.h"
+#include "render2d/render2d.h"
 
 namespace {
 
@@ -125,6 +130,50 @@ TEST(LifeGrids, AreTwoDimensionalIntArraysCreatedOnce) {
   EXPECT_NE(cellules, cellules_copie);
   CreateGrids();
   EXPECT_EQ(cellules, first);
+}
+
+// Text is drawn over grey here, where the one-pixel shadow in the opposite
+// colour shows; on lifesim's black screen it never does.
+TEST(StatusText, TextOverItsShadowInTheOppositeColourAndTheColourComesBack) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+  InitGLRender2DModule();
+  ASSERT_NE(Graphics(640, 480, 0, 60, 0), nullptr);
+  SetBlend(3);
+  SetAlpha(1.0f);
+  const auto* glyphs = static_cast<const uint8_t*>(kxEmbeddedBlobData(KX_STR("zorbefont.bin")));
+  ASSERT_NE(glyphs, nullptr);
+  const char text[] = "10";
+  // Ink of the built-in font: row r of glyph j is byte r * 96 + j, bit k = column k.
+  auto ink = [&](int x, int y) {
+    if (x < 0 || y < 0 || x >= 16 || y >= 16) return false;
+    return (glyphs[y * 96 + (text[x / 8] - 32)] >> (x % 8) & 1) != 0;
+  };
+  const struct { const char* colour; Int shadow; uint32_t fore, back; } cases[] = {
+      {"blanc", 1, 0xffffff, 0x000000},
+      {"Blanc", 1, 0x000000, 0xffffff},  // any other name: black on white
+      {"blanc", 0, 0xffffff, 0x808080},  // no shadow: the grey stays
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.colour) + " shadow " + std::to_string(c.shadow));
+    SetColor(128, 128, 128);
+    DrawRect(0, 0, 64, 32);
+    SetColor(1, 2, 3);
+    afficherTexte(kxStringDecodeCText(text), kxStringDecodeCText(c.colour), c.shadow, 10, 5);
+    Int r = 0, g = 0, b = 0;
+    GetColor(&r, &g, &b);
+    EXPECT_EQ(r * 65536 + g * 256 + b, 0x010203);
+    TPixmap* shot = CapturePixmap(10, 5, 24, 24);
+    int wrong = 0, shadowed = 0;
+    for (int y = 0; y < 24; ++y)
+      for (int x = 0; x < 24; ++x) {
+        uint32_t want = ink(x, y) ? c.fore : ink(x - 1, y - 1) ? c.back : 0x808080;
+        shadowed += want == c.back;
+        wrong += (static_cast<uint32_t>(GetPixmapPixel(shot, x, y)) & 0xffffff) != want;
+      }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(shadowed, 0);
+  }
+  EndGraphics();
 }
 
 }  // namespace

@@ -11,10 +11,14 @@
 
 KX_CLASS_RECORD(TAudioSample)
 KX_CLASS_RECORD(TSound)
-KX_CLASS_RECORD(TChannel)
-KX_CLASS_RECORD(TAudioDriver)
-KX_CLASS_RECORD(TDeviceAudioDriver)
-KX_CLASS_RECORD(TDeviceChannel)
+KX_CLASS_RECORD(TChannel, &TChannel::Play, &TChannel::Stop, &TChannel::SetVolume, &TChannel::SetPan,
+                &TChannel::SetPaused, &TChannel::Playing)
+KX_CLASS_RECORD(TAudioDriver, &TAudioDriver::CreateSound, &TAudioDriver::AllocChannel)
+KX_CLASS_RECORD(TDeviceAudioDriver, &TDeviceAudioDriver::CreateSound,
+                &TDeviceAudioDriver::AllocChannel)
+KX_CLASS_RECORD(TDeviceChannel, &TDeviceChannel::Play, &TDeviceChannel::Stop,
+                &TDeviceChannel::SetVolume, &TDeviceChannel::SetPan, &TDeviceChannel::SetPaused,
+                &TDeviceChannel::Playing)
 
 Ref<TAudioDriver> AudioDriver;
 

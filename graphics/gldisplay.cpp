@@ -16,8 +16,13 @@
 #include "runtime/error.h"
 #include "runtime/module.h"
 
-KX_CLASS_RECORD(TGLDisplayDriver)
-KX_CLASS_RECORD(TGLDisplayGraphics)
+KX_CLASS_RECORD(TGLDisplayDriver, &TGLDisplayDriver::EnumerateModes,
+                &TGLDisplayDriver::AttachToWidget, &TGLDisplayDriver::CreateDisplay,
+                &TGLDisplayDriver::SelectDisplay, &TGLDisplayDriver::Present,
+                &TGLDisplayDriver::ToggleSharedContext)
+KX_CLASS_RECORD(TGLDisplayGraphics, &TGLDisplayGraphics::PersistType,
+                &TGLDisplayGraphics::DisplayDriver, &TGLDisplayGraphics::ReadSettings,
+                &TGLDisplayGraphics::CloseDisplay)
 
 namespace {
 

@@ -15,8 +15,11 @@
 #include "runtime/time.h"
 
 KX_CLASS_RECORD(TGraphicsMode)
-KX_CLASS_RECORD(TGraphics)
-KX_CLASS_RECORD(TDisplayDriver)
+KX_CLASS_RECORD(TGraphics, &TGraphics::PersistType, &TGraphics::DisplayDriver,
+                &TGraphics::ReadSettings, &TGraphics::CloseDisplay)
+KX_CLASS_RECORD(TDisplayDriver, &TDisplayDriver::EnumerateModes, &TDisplayDriver::AttachToWidget,
+                &TDisplayDriver::CreateDisplay, &TDisplayDriver::SelectDisplay,
+                &TDisplayDriver::Present)
 
 namespace {
 

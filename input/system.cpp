@@ -9,8 +9,15 @@
 #include "runtime/error.h"
 #include "runtime/module.h"
 
-KX_CLASS_RECORD(THostSystem)
-KX_CLASS_RECORD(TX11HostSystem)
+KX_CLASS_RECORD(THostSystem, &THostSystem::Poll, &THostSystem::Wait, &THostSystem::MovePointer,
+                &THostSystem::SetPointerVisible, &THostSystem::ShowMessage, &THostSystem::AskYesNo,
+                &THostSystem::AskYesNoCancel, &THostSystem::AskFileName, &THostSystem::AskDirectory,
+                &THostSystem::OpenAddress)
+KX_CLASS_RECORD(TX11HostSystem, &TX11HostSystem::Poll, &TX11HostSystem::Wait,
+                &TX11HostSystem::MovePointer, &TX11HostSystem::SetPointerVisible,
+                &TX11HostSystem::ShowMessage, &TX11HostSystem::AskYesNo,
+                &TX11HostSystem::AskYesNoCancel, &TX11HostSystem::AskFileName,
+                &TX11HostSystem::AskDirectory, &TX11HostSystem::OpenAddress)
 
 namespace {
 

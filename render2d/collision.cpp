@@ -16,7 +16,7 @@
 #include "render2d/render2d.h"
 #include "runtime/error.h"
 
-KX_CLASS_RECORD(TQuad)
+KX_CLASS_RECORD(TQuad, &TQuad::SetCorners)
 
 namespace {
 

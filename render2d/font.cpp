@@ -24,11 +24,16 @@ static Ref<TGlyphFont> defaultFont;
 // Head of the font-face loader chain; the loader added last is asked first.
 static Ref<TFontFaceLoader> loaderChain;
 
-KX_CLASS_RECORD(TImageGlyph)
-KX_CLASS_RECORD(TFaceGlyph)
-KX_CLASS_RECORD(TFontFace)
-KX_CLASS_RECORD(TFontFaceLoader)
-KX_CLASS_RECORD(TGlyphFont)
+KX_CLASS_RECORD(TImageGlyph, &TImageGlyph::GlyphImage, &TImageGlyph::GlyphAdvance,
+                &TImageGlyph::GlyphRect)
+KX_CLASS_RECORD(TFaceGlyph, &TFaceGlyph::GlyphPixels, &TFaceGlyph::GlyphAdvance,
+                &TFaceGlyph::GlyphRect)
+KX_CLASS_RECORD(TFontFace, &TFontFace::FaceStyle, &TFontFace::FaceSize, &TFontFace::GlyphCount,
+                &TFontFace::GlyphIndex, &TFontFace::GetGlyph)
+KX_CLASS_RECORD(TFontFaceLoader, &TFontFaceLoader::LoadFace)
+KX_CLASS_RECORD(TGlyphFont, &TGlyphFont::FaceStyle, &TGlyphFont::FaceSize, &TGlyphFont::GlyphCount,
+                &TGlyphFont::GlyphIndex, &TGlyphFont::GetGlyph, &TGlyphFont::RenderString,
+                &TGlyphFont::OpenFont, &TGlyphFont::BuildDefaultFont)
 
 static String* DefaultFontBlobName() { return KX_STR("zorbefont.bin"); }
 

@@ -26,8 +26,18 @@
 #include "runtime/module.h"
 #include "runtime/time.h"
 
-KX_CLASS_RECORD(TGLRender2DDriver)
-KX_CLASS_RECORD(TGLTextureFrame)
+KX_CLASS_RECORD(TGLRender2DDriver, &TGLRender2DDriver::EnumerateModes,
+                &TGLRender2DDriver::AttachToWidget, &TGLRender2DDriver::CreateDisplay,
+                &TGLRender2DDriver::SelectDisplay, &TGLRender2DDriver::Present,
+                &TGLRender2DDriver::CreateFrame, &TGLRender2DDriver::ApplyBlend,
+                &TGLRender2DDriver::ApplyAlpha, &TGLRender2DDriver::ApplyColor,
+                &TGLRender2DDriver::ApplyClearColor, &TGLRender2DDriver::ApplyClipRect,
+                &TGLRender2DDriver::ApplyTransform, &TGLRender2DDriver::ApplyLineThickness,
+                &TGLRender2DDriver::ClearScreen, &TGLRender2DDriver::PlotPoint,
+                &TGLRender2DDriver::StrokeLine, &TGLRender2DDriver::FillRect,
+                &TGLRender2DDriver::FillEllipse, &TGLRender2DDriver::FillPolygon,
+                &TGLRender2DDriver::WritePixmap, &TGLRender2DDriver::ReadPixmap)
+KX_CLASS_RECORD(TGLTextureFrame, &TGLTextureFrame::Paint, &TGLTextureFrame::CreateFromPixmap)
 
 GL2DCallCounts GL2DCalls;
 

@@ -23,7 +23,9 @@ static Int defaultImageFlags = 0;
 // see whether drawing rebuilt textures.
 static Long framesBuilt = 0;
 
-KX_CLASS_RECORD(TImage)
+KX_CLASS_RECORD(TImage, &TImage::PersistType, &TImage::GetFrame, &TImage::LockPixmap,
+                &TImage::AssignPixmap, &TImage::CreateBlank, &TImage::FromSource,
+                &TImage::FromCells)
 
 TImage::TImage() : pixmaps(&kxEmptyArray), frames(&kxEmptyArray), frameGenerations(&kxEmptyArray) {}
 

@@ -16,9 +16,22 @@
 #include "runtime/module.h"
 #include "runtime/time.h"
 
-KX_CLASS_RECORD(TImageFrame)
-KX_CLASS_RECORD(TRender2DDriver)
-KX_CLASS_RECORD(TRender2DGraphics)
+KX_CLASS_RECORD(TImageFrame, &TImageFrame::Paint)
+KX_CLASS_RECORD(TRender2DDriver, &TRender2DDriver::EnumerateModes, &TRender2DDriver::AttachToWidget,
+                &TRender2DDriver::CreateDisplay, &TRender2DDriver::SelectDisplay,
+                &TRender2DDriver::Present, &TRender2DDriver::CreateFrame,
+                &TRender2DDriver::ApplyBlend, &TRender2DDriver::ApplyAlpha,
+                &TRender2DDriver::ApplyColor, &TRender2DDriver::ApplyClearColor,
+                &TRender2DDriver::ApplyClipRect, &TRender2DDriver::ApplyTransform,
+                &TRender2DDriver::ApplyLineThickness, &TRender2DDriver::ClearScreen,
+                &TRender2DDriver::PlotPoint, &TRender2DDriver::StrokeLine,
+                &TRender2DDriver::FillRect, &TRender2DDriver::FillEllipse,
+                &TRender2DDriver::FillPolygon, &TRender2DDriver::WritePixmap,
+                &TRender2DDriver::ReadPixmap)
+KX_CLASS_RECORD(TRender2DGraphics, &TRender2DGraphics::PersistType,
+                &TRender2DGraphics::DisplayDriver, &TRender2DGraphics::ReadSettings,
+                &TRender2DGraphics::CloseDisplay, &TRender2DGraphics::ReapplyState,
+                &TRender2DGraphics::Create)
 
 namespace {
 Ref<TRender2DGraphics> currentGraphics;

@@ -144,7 +144,13 @@ void kxDestructSlot(Object* o) { static_cast<T*>(o)->T::~T(); }
 template <auto M, class C, class R, class... A>
 R kxCallMethodSlot(Object* self, A... args) { return (static_cast<C*>(self)->*M)(args...); }
 template <auto M, class C, class R, class... A>
+R kxCallConstMethodSlot(Object* self, A... args) { return (static_cast<C*>(self)->*M)(args...); }
+template <auto M, class C, class R, class... A>
 KxSlot kxMethodThunk(R (C::*)(A...)) { return reinterpret_cast<KxSlot>(&kxCallMethodSlot<M, C, R, A...>); }
+template <auto M, class C, class R, class... A>
+KxSlot kxMethodThunk(R (C::*)(A...) const) {
+  return reinterpret_cast<KxSlot>(&kxCallConstMethodSlot<M, C, R, A...>);
+}
 template <auto F>
 KxSlot kxSlotOf() {
   if constexpr (std::is_member_function_pointer_v<decltype(F)>)

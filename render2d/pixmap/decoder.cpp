@@ -6,7 +6,7 @@
 #include "render2d/pixmap/stream.h"
 #include "runtime/error.h"
 
-KX_CLASS_RECORD(TPixmapDecoder)
+KX_CLASS_RECORD(TPixmapDecoder, &TPixmapDecoder::DecodePixmap)
 
 Ref<TPixmapDecoder> PixmapDecoderChain;
 

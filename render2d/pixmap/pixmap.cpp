@@ -16,7 +16,9 @@
 #include "runtime/error.h"
 #include "runtime/module.h"
 
-KX_CLASS_RECORD(TPixmap)
+KX_CLASS_RECORD(TPixmap, &TPixmap::PersistType, &TPixmap::PixelAddress, &TPixmap::SubWindow,
+                &TPixmap::Duplicate, &TPixmap::PasteFrom, &TPixmap::ConvertTo, &TPixmap::GetPixel,
+                &TPixmap::SetPixel)
 
 namespace {
 

@@ -13,8 +13,9 @@
 KX_CLASS_RECORD(TStreamError)
 KX_CLASS_RECORD(TStreamReadError)
 KX_CLASS_RECORD(TStreamWriteError)
-KX_CLASS_RECORD(TStream)
-KX_CLASS_RECORD(TFileStream)
+KX_CLASS_RECORD(TStream, &TStream::Position, &TStream::Seek, &TStream::Read, &TStream::Close)
+KX_CLASS_RECORD(TFileStream, &TFileStream::Position, &TFileStream::Seek, &TFileStream::Read,
+                &TFileStream::Close)
 
 String* TStreamReadError::AsText() { return KX_STR("Error reading from stream"); }
 String* TStreamWriteError::AsText() { return KX_STR("Error writing to stream"); }

@@ -14,6 +14,7 @@
 #include "graphics/gldisplay_layer.h"
 #include "render2d/pixmap/pixmap.h"
 #include "runtime/error.h"
+#include "runtime/time.h"
 #include "runtime/module.h"
 
 KX_CLASS_RECORD(TGLDisplayDriver, &TGLDisplayDriver::EnumerateModes,
@@ -262,5 +263,6 @@ Int InitGLDisplayModule() {
   InitPixmapModule();
   kxAddEmbeddedBlob(FontBlobName(), kBuiltinFont8x16, kFontBytes);
   UseDisplayDriver(GLDisplayDriver(), DISPLAY_BACK_BUFFER);
+  kxSetDelayStartHook(&GLDisplayStartQueuedWork);
   return 0;
 }

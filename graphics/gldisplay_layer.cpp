@@ -478,6 +478,10 @@ void GLDisplayFlip(Int sync) {
   X11Poll();
 }
 
+void GLDisplayStartQueuedWork() {
+  if (L.current && Connected()) glFlush();
+}
+
 void GLDisplayQuerySettings(GLDisplayContext* c, Int* width, Int* height, Int* depth, Int* hertz,
                             Int* flags) {
   if (!c) {

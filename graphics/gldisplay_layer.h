@@ -41,6 +41,10 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
 GLDisplayContext* GLDisplayAttach(unsigned long window, Int flags);
 void GLDisplaySelect(GLDisplayContext* context);
 void GLDisplayFlip(Int sync);
+// Hands the drawing queued for the current context to the rasteriser
+// (glFlush) without waiting for it; installed as the runtime's delay-start
+// hook, so a frame's rasterising overlaps the waits before its swap.
+void GLDisplayStartQueuedWork();
 void GLDisplayQuerySettings(GLDisplayContext* context, Int* width, Int* height, Int* depth,
                             Int* hertz, Int* flags);
 void GLDisplayToggleShared();

@@ -9,12 +9,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "input/event.h"
 #include "runtime/module.h"
@@ -36,6 +39,40 @@ struct X11State {
 };
 
 X11State x11;
+
+// A poll that has nothing to read and nothing to send skips the socket.
+// Input on the connection raises SIGIO, whose handler only notes it; the
+// note is cleared just before the socket is read, so input that comes in
+// meanwhile is noted again. Requests count as sent once the flush after the
+// last one has run. Without the note (fcntl refused) every poll reads.
+struct ConnectionWatch {
+  std::atomic<int> inputNoted{1};
+  bool watching = false;
+  unsigned long flushedUpTo = 0;  // NextRequest right after the last flush
+  long socketPolls = 0;
+};
+
+ConnectionWatch watch;
+
+void NoteInput(int) { watch.inputNoted.store(1, std::memory_order_relaxed); }
+
+void WatchConnection(Display* display) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = NoteInput;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  const int fd = ConnectionNumber(display);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || sigaction(SIGIO, &action, nullptr) != 0) return;
+  if (fcntl(fd, F_SETOWN, getpid()) != 0 || fcntl(fd, F_SETFL, flags | O_ASYNC) != 0) return;
+  watch.watching = true;
+}
+
+bool NothingToExchange(Display* display) {
+  return watch.watching && watch.inputNoted.load(std::memory_order_relaxed) == 0 &&
+         XQLength(display) == 0 && NextRequest(display) == watch.flushedUpTo;
+}
 
 // Xlib calls this when the connection breaks (server killed, socket closed).
 // It must not return: Xlib would exit on its own, without a word of why.
@@ -132,6 +169,7 @@ void X11SystemInit() {
   kxRegisterAtExit(&NothingAtExit);
   XSetIOErrorHandler(&OnConnectionLost);
   x11.display = XOpenDisplay(nullptr);
+  if (x11.display) WatchConnection(x11.display);
 }
 
 Display* X11Display() { return x11.connectionLost ? nullptr : x11.display; }
@@ -148,8 +186,12 @@ void X11Poll() {
   kxCheckSignals();
   Display* display = X11Display();
   if (!display) return;
-  XFlush(display);
-  X11PumpEvents();
+  if (!NothingToExchange(display)) {
+    XFlush(display);
+    // Requests that event handlers make during the pump are sent next time.
+    watch.flushedUpTo = NextRequest(display);
+    X11PumpEvents();
+  }
   RunDeferredSignal();
 }
 
@@ -161,7 +203,11 @@ void X11Wait() {
   RunDeferredSignal();
 }
 
+long X11SocketPolls() { return watch.socketPolls; }
+
 void X11PumpEvents() {
+  watch.inputNoted.store(0, std::memory_order_relaxed);
+  ++watch.socketPolls;
   Display* display;
   while ((display = X11Display()) && XPending(display)) {
     XEvent event;

@@ -20,6 +20,7 @@ namespace {
 
 uint32_t clockBase = 0;
 bool tickInstalled = false;
+void (*delayStartHook)() = nullptr;
 
 uint32_t WallMillis() {
   timeval now;
@@ -65,8 +66,11 @@ void kxSetTickInterval(Int ms) {
 // sleep as well, but only on the thread that receives it: with other
 // threads in the process the signal may land elsewhere, and a one-second
 // sleep would then run to its end.
+void kxSetDelayStartHook(void (*hook)()) { delayStartHook = hook; }
+
 void kxDelay(Int ms) {
   if (ms < 0) return;
+  if (ms > 0 && delayStartHook && kxOnMainThread()) delayStartHook();
   const uint32_t start = static_cast<uint32_t>(kxMilliSecs());
   while (static_cast<Int>(static_cast<uint32_t>(kxMilliSecs()) - start) < ms) {
     const timespec pause = {0, 1000000};

@@ -12,6 +12,10 @@ Int kxMilliSecs();
 void kxDelay(Int ms);
 void kxClockStart();
 void kxSetTickInterval(Int ms);
+// Run at the start of every delay of 1 ms or more on the main thread, before
+// the first pause: the display layer hands the drawing it has queued to the
+// rasteriser there, so that it is done while the program waits. Null: none.
+void kxSetDelayStartHook(void (*hook)());
 
 Int kxTruncateToInt(Double v);
 void kxLongOfDouble(Long* result, Double v);

@@ -24,6 +24,7 @@
 #include "tests/input/input_test_support.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -285,6 +286,50 @@ TEST_F(XServerTest, DeferredSignalHandlersRunFromThePump) {
   X11SetSignalHandler(SIGALRM, nullptr);
   EXPECT_GT(deferredRuns, 0);
   EXPECT_EQ(deferredSignal, SIGALRM);
+}
+
+// A poll with nothing to read or send leaves the socket alone, yet input
+// that only reaches the socket (sent by another client while this one makes
+// no call) and a request left in the output buffer are never held back.
+TEST_F(XServerTest, PollsSkipAQuietConnectionButMissNothing) {
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_NE(other, nullptr);
+  PumpSystemEvents();
+  const long before = X11SocketPolls();
+  for (int i = 0; i < 1000; ++i) KeyHit(83);
+  EXPECT_LT(X11SocketPolls() - before, 10);  // a stray event may come, not one per poll
+
+  const unsigned s = XKeysymToKeycode(other, XK_s);
+  XTestFakeKeyEvent(other, s, True, CurrentTime);
+  XTestFakeKeyEvent(other, s, False, CurrentTime);
+  XSync(other, False);
+  Int hits = 0;
+  for (int i = 0; i < 2000 && hits == 0; ++i) {
+    hits = KeyHit(83);
+    if (hits == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(hits, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  PumpSystemEvents();  // the release, read before the request below is made
+
+  static const unsigned char kMark[] = "polled";
+  XChangeProperty(d_, window_, XA_WM_NAME, XA_STRING, 8, PropModeReplace, kMark, 6);
+  KeyHit(83);  // the only flush of this connection from here on
+  bool seen = false;
+  for (int i = 0; i < 2000 && !seen; ++i) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, left = 0;
+    unsigned char* value = nullptr;
+    if (XGetWindowProperty(other, window_, XA_WM_NAME, 0, 16, False, XA_STRING, &type, &format,
+                           &items, &left, &value) == Success && value) {
+      seen = items == 6 && std::string(reinterpret_cast<char*>(value), 6) == "polled";
+      XFree(value);
+    }
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(seen);
+  XCloseDisplay(other);
 }
 
 // Every row of the key table, through a key event of the server's own

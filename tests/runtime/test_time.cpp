@@ -57,6 +57,19 @@ TEST(Time, ClockTickAndDelay) {
     kxDelay(ms);
     EXPECT_GE(kxMilliSecs() - start, ms);
   }
+
+  // The start hook runs once per delay that sleeps, on the main thread only,
+  // before the first pause.
+  static int hookRuns = 0;
+  static Int hookTime = 0;
+  kxSetDelayStartHook([] { ++hookRuns, hookTime = kxMilliSecs(); });
+  kxDelay(0), kxDelay(-3), kxDelay(20);
+  const Int end = kxMilliSecs();
+  std::thread([] { kxDelay(2); }).join();
+  kxSetDelayStartHook(nullptr);
+  kxDelay(1);
+  EXPECT_EQ(hookRuns, 1);
+  EXPECT_GE(end - hookTime, 20);  // it ran before the pause, not after
 }
 
 TEST(Numeric, ConversionsAndPower) {

@@ -54,24 +54,52 @@ static inline Int LiveAt(const Int* grid, Int x, Int y) {
   return grid[x * kGridRows + y] == 1 ? 1 : 0;
 }
 
+static inline Int CountAtEdge(const Int* now, Int x, Int y) {
+  return LiveAt(now, x - 1, y - 1) + LiveAt(now, x, y - 1) + LiveAt(now, x - 1, y) +
+         LiveAt(now, x - 1, y + 1) + LiveAt(now, x, y + 1) + LiveAt(now, x + 1, y - 1) +
+         LiveAt(now, x + 1, y) + LiveAt(now, x + 1, y + 1);
+}
+
+// A cell away from the edges has all eight neighbours, at these offsets
+// from its own index: no index needs a test.
+static inline Int CountInside(const Int* now, Int i) {
+  constexpr Int r = kGridRows;
+  return (now[i - r - 1] == 1) + (now[i - 1] == 1) + (now[i - r] == 1) + (now[i - r + 1] == 1) +
+         (now[i + 1] == 1) + (now[i + r - 1] == 1) + (now[i + r] == 1) + (now[i + r + 1] == 1);
+}
+
+// Two neighbours: nothing is written, the copy keeps the current state.
+static inline void ApplyRule(Int* next, Int i, Int count) {
+  if (count < 2 || count > 3)
+    next[i] = 0;
+  else if (count == 3)
+    next[i] = 1;
+}
+
 // The loop runs on locals and leaves the module counters as the step
 // defines them (57, 24 and the last cell's count); nothing in the step
-// allocates, so the element pointers stay valid throughout.
+// allocates, so the element pointers stay valid throughout. Cells are
+// visited in the defined order, x outer and y inner; the first and last
+// column and row test their neighbours' indices, the cells inside do not
+// need to.
 void StepGeneration() {
   const Int* now = cellules->Elements<Int>();
   Int* next = cellules_copie->Elements<Int>();
+  constexpr Int last = kGridRows - 1;
   Int count = 0;
   for (Int x = 0; x < kGridColumns; ++x) {
-    for (Int y = 0; y < kGridRows; ++y) {
-      count = LiveAt(now, x - 1, y - 1) + LiveAt(now, x, y - 1) + LiveAt(now, x - 1, y) +
-              LiveAt(now, x - 1, y + 1) + LiveAt(now, x, y + 1) + LiveAt(now, x + 1, y - 1) +
-              LiveAt(now, x + 1, y) + LiveAt(now, x + 1, y + 1);
-      // Two neighbours: nothing is written, the copy keeps the current state.
-      if (count < 2 || count > 3)
-        next[x * kGridRows + y] = 0;
-      else if (count == 3)
-        next[x * kGridRows + y] = 1;
+    if (x == 0 || x == kGridColumns - 1) {
+      for (Int y = 0; y < kGridRows; ++y) {
+        count = CountAtEdge(now, x, y);
+        ApplyRule(next, x * kGridRows + y, count);
+      }
+      continue;
     }
+    const Int column = x * kGridRows;
+    ApplyRule(next, column, CountAtEdge(now, x, 0));
+    for (Int y = 1; y < last; ++y) ApplyRule(next, column + y, CountInside(now, column + y));
+    count = CountAtEdge(now, x, last);
+    ApplyRule(next, column + last, count);
   }
   iComptVoisins = count;
   iCompteurX = kGridColumns;

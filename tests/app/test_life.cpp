@@ -70,6 +70,40 @@ TEST(LifeRule, TwoNeighboursKeepTheCurrentState) {
   EXPECT_EQ(Cell(cellules, 10, 10), 1);  // live stays live
 }
 
+// Random grids, with values other than 0 and 1 that are not live, against
+// the rule written out cell by cell with every index tested: the edge cells
+// and the cells inside must come out alike, the copy keeping its own value
+// where there are two neighbours.
+TEST(LifeRule, RandomGridsMatchTheRuleCellByCell) {
+  CreateGrids();
+  uint32_t seed = 7;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 20; ++round) {
+    Int now[kGridColumns][kGridRows], copy[kGridColumns][kGridRows];
+    for (Int x = 0; x < kGridColumns; ++x)
+      for (Int y = 0; y < kGridRows; ++y) {
+        now[x][y] = Cell(cellules, x, y) = Int(next() % 3);  // 2 is not alive
+        copy[x][y] = Cell(cellules_copie, x, y) = Int(next() % 3);
+      }
+    StepGeneration();
+    Int lastCount = 0;
+    for (Int x = 0; x < kGridColumns; ++x)
+      for (Int y = 0; y < kGridRows; ++y) {
+        Int count = 0;
+        for (Int dx = -1; dx <= 1; ++dx)
+          for (Int dy = -1; dy <= 1; ++dy) {
+            const Int nx = x + dx, ny = y + dy;
+            if ((dx || dy) && nx >= 0 && nx < kGridColumns && ny >= 0 && ny < kGridRows)
+              count += now[nx][ny] == 1;
+          }
+        const Int want = count == 3 ? 1 : count == 2 ? copy[x][y] : 0;
+        ASSERT_EQ(Cell(cellules_copie, x, y), want) << "round " << round << " cell " << x << "," << y;
+        lastCount = count;
+      }
+    EXPECT_EQ(iComptVoisins, lastCount);
+  }
+}
+
 TEST(LifeEdges, BlocksInEveryCornerAreStable) {
   const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},    // top-left
                          {55, 0},  {56, 0},  {55, 1},  {56, 1},   // top-right

@@ -206,7 +206,9 @@ void X11Wait() {
 long X11SocketPolls() { return watch.socketPolls; }
 
 void X11PumpEvents() {
-  watch.inputNoted.store(0, std::memory_order_relaxed);
+  // A full barrier: the handler may run on another thread, and its note must
+  // not be overwritten by a clear that becomes visible after it.
+  watch.inputNoted.store(0, std::memory_order_seq_cst);
   ++watch.socketPolls;
   Display* display;
   while ((display = X11Display()) && XPending(display)) {

@@ -62,11 +62,12 @@ void kxSetTickInterval(Int ms) {
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
+void kxSetDelayStartHook(void (*hook)()) { delayStartHook = hook; }
+
 // Each pass sleeps at most one millisecond. The tick would end a longer
 // sleep as well, but only on the thread that receives it: with other
 // threads in the process the signal may land elsewhere, and a one-second
 // sleep would then run to its end.
-void kxSetDelayStartHook(void (*hook)()) { delayStartHook = hook; }
 
 void kxDelay(Int ms) {
   if (ms < 0) return;

@@ -62,7 +62,7 @@ void ReportFullScreenFailure() {
             "display %s\n",
             DisplayName());
   fflush(stderr);
-  exit(1);
+  kxExitProcess(1);
 }
 
 // Full screen 640x480 at 60 Hz; a window of the same size when the screen

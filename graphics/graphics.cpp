@@ -240,6 +240,9 @@ Int GraphicsSoftSync() { return G.softSync; }
 Long GraphicsFrameClock() { return G.frameClock; }
 
 TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags) {
+  // A request that came during start-up (or during a failed open before a
+  // fallback) ends the program here, before anything is switched.
+  kxCheckSignals();
   EndGraphics();
   TGraphics* g = OpenGraphics(width, height, depth, hertz, flags | G.defaultFlags);
   if (!g) return nullptr;

@@ -28,10 +28,21 @@ namespace {
 constexpr int kSignalSlots = 65;      // signal numbers 1 .. 64
 constexpr int kLookupBufferSize = 15;  // bytes XLookupString may give per key
 
+// The first X protocol error that no layer trapped, kept from Xlib's error
+// handler until the next safe point reports it.
+struct UntrappedError {
+  bool seen = false;
+  int code = 0;
+  int major = 0;
+  int minor = 0;
+  unsigned long resource = 0;
+};
+
 struct X11State {
   Display* display = nullptr;
   bool initialised = false;
   volatile sig_atomic_t connectionLost = 0;  // set inside Xlib's I/O error handler
+  UntrappedError untrapped;
   Window eventWindow = 0;
   Cursor blankCursor = 0;
   Int (*filter)(XEvent* event) = nullptr;
@@ -82,10 +93,65 @@ int OnConnectionLost(Display* display) {
   fprintf(stderr, "lifesim: lost the connection to the X server %s\n",
           name && *name ? name : "(unnamed display)");
   fflush(stderr);
-  exit(1);
+  kxExitProcess(1);
 }
 
 void NothingAtExit() {}
+
+// Xlib's own default would print and exit from inside Xlib, where no
+// request (the video mode's restore among them) can be made any more. The
+// error is only recorded here; X11Poll and X11Wait end the program.
+int OnUntrappedError(Display*, XErrorEvent* event) {
+  UntrappedError& e = x11.untrapped;
+  if (e.seen) return 0;
+  e.seen = true;
+  e.code = event->error_code;
+  e.major = event->request_code;
+  e.minor = event->minor_code;
+  e.resource = event->resourceid;
+  return 0;
+}
+
+// "X_CreateWindow" for core requests; for an extension's, its name and the
+// minor code's entry in the error database ("X_GLXSwapBuffers"), or both
+// numbers when the database does not know it.
+void RequestName(Display* display, int major, int minor, char* out, int size) {
+  char number[32];
+  snprintf(out, static_cast<size_t>(size), "request %d", major);
+  if (major < 128) {
+    snprintf(number, sizeof number, "%d", major);
+    XGetErrorDatabaseText(display, "XRequest", number, out, out, size);
+    return;
+  }
+  int count = 0;
+  char** names = XListExtensions(display, &count);
+  for (int i = 0; names && i < count; ++i) {
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, names[i], &opcode, &event, &error) || opcode != major) continue;
+    char key[128], fallback[160];
+    snprintf(key, sizeof key, "%s.%d", names[i], minor);
+    snprintf(fallback, sizeof fallback, "%s request %d", names[i], minor);
+    XGetErrorDatabaseText(display, "XRequest", key, fallback, out, size);
+    break;
+  }
+  if (names) XFreeExtensionList(names);
+}
+
+// Runs outside Xlib, where requests can still be made: one line naming the
+// error and the request, then the normal exit, whose at-exit routines
+// restore the video mode.
+void ReportUntrappedError() {
+  Display* display = X11Display();
+  if (!x11.untrapped.seen || !display || kxExitUnderWay() || !kxOnMainThread()) return;
+  const UntrappedError e = x11.untrapped;
+  char error[160], request[160];
+  XGetErrorText(display, e.code, error, sizeof error);
+  RequestName(display, e.major, e.minor, request, sizeof request);
+  fprintf(stderr, "lifesim: X protocol error %s in %s (resource 0x%lx) at display %s\n", error,
+          request, e.resource, DisplayString(display));
+  fflush(stderr);
+  kxExitProcess(1);
+}
 
 // Cursor and warp requests name the event window, which may already be
 // destroyed (it is never cleared). Xlib's default reaction to the BadWindow
@@ -168,6 +234,7 @@ void X11SystemInit() {
   x11.initialised = true;
   kxRegisterAtExit(&NothingAtExit);
   XSetIOErrorHandler(&OnConnectionLost);
+  XSetErrorHandler(&OnUntrappedError);
   x11.display = XOpenDisplay(nullptr);
   if (x11.display) WatchConnection(x11.display);
 }
@@ -193,6 +260,7 @@ void X11Poll() {
     X11PumpEvents();
   }
   RunDeferredSignal();
+  ReportUntrappedError();
 }
 
 void X11Wait() {
@@ -201,6 +269,7 @@ void X11Wait() {
   if (PendingSignal == 0) SleepUntilInput(X11Display());
   kxCheckSignals();
   RunDeferredSignal();
+  ReportUntrappedError();
 }
 
 long X11SocketPolls() { return watch.socketPolls; }

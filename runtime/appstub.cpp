@@ -49,6 +49,7 @@ Int InitAppStubModule() {
 }
 
 int main(int argc, char** argv) {
+  kxOpenStandardStreams();
   kxInstallSignalHandlers();
   const std::string path = ExecutablePath();
   const std::string dir = DirectoryOf(path);

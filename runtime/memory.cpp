@@ -16,6 +16,7 @@
 
 #include "runtime/error.h"
 #include "runtime/kxstring.h"
+#include "runtime/module.h"
 #include "runtime/object.h"
 
 namespace {
@@ -312,7 +313,7 @@ void kxReleaseObject(Object* o) {
 }
 
 Int kxCollectGarbage() {
-  if (collecting || !stackBase) return 0;
+  if (collecting || !stackBase || !kxCanScanStack()) return 0;
   collecting = true;
   Long before = bytesInUse;
   Int freed = 0;

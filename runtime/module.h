@@ -28,6 +28,8 @@ extern Array* kxProgramArgs;
 void kxStartRuntime(Int argc, char** argv, const char* programDir,
                     const char* programPath, Int reserved);
 [[noreturn]] void kxEnd();
+// Routines run in reverse order of registration when the process ends
+// through kxExitProcess (or exit), before the C library's own exit handlers.
 void kxRegisterAtExit(void (*routine)());
 // Ends the process with the status, running the at-exit routines; an exit
 // already under way (an at-exit routine that raises or faults) ends at once
@@ -39,12 +41,22 @@ bool kxOnMainThread();
 
 // Fatal and terminating signals.
 // SIGSEGV, SIGBUS, SIGTRAP: report "appstub.linux signal handler %d" and exit
-// 255 (on an alternate stack). SIGTERM, SIGINT, SIGHUP: the handler only
-// records the number; kxCheckSignals raises the same report on the main
-// thread at its next safe point (event pump, delay tick, flip).
+// 255 (on an alternate stack; a fault on another thread hands the exit to
+// the main thread). SIGTERM, SIGINT, SIGHUP, SIGPIPE: the handler only
+// records the number; kxCheckSignals makes the same report on the main
+// thread at its next safe point (event pump, delay tick, flip, opening
+// graphics) and ends the process there, whatever protected region is open.
 void kxInstallSignalHandlers();
 void kxCheckSignals();
 extern volatile int kxTerminateSignal;  // 0 when none is waiting
+// Opens /dev/null on standard descriptors the parent left closed.
+void kxOpenStandardStreams();
+// True once kxExitProcess has started the at-exit routines: what would end
+// the process again (a late signal, an X error) is then left alone.
+bool kxExitUnderWay();
+// False where the collector's scan of the main stack would be wrong: on
+// another thread, and on the alternate signal stack during a fault's exit.
+bool kxCanScanStack();
 
 // The application stub: runs the runtime core's routine, then the main
 // module body _kx_main, then kxEnd.

@@ -5,11 +5,23 @@
 // are synchronous: nothing can resume the code that faulted, so their
 // handler reports at once, from an alternate stack (a stack overflow is
 // reported too), and exits, with a watchdog in case an at-exit routine
-// blocks. Sent by another process, they are treated like SIGTERM. SIGTERM, SIGINT and SIGHUP arrive at any moment, possibly inside
-// the allocator: their handler only records the number, and the main thread
-// raises the report at its next safe point through kxCheckSignals, so that
-// the error is an ordinary runtime error and the at-exit routines run on a
-// consistent heap. No handler here allocates.
+// blocks. Sent by another process, they are treated like SIGTERM. SIGTERM,
+// SIGINT, SIGHUP and SIGPIPE arrive at any moment, possibly inside the
+// allocator: their handler only records the number, and the main thread
+// reports at its next safe point through kxCheckSignals, so that the at-exit
+// routines run on a consistent heap. No handler here allocates.
+//
+// Every exit that a signal starts runs the at-exit routines on the main
+// thread, once, and ends within the watchdog's two seconds:
+//  - a terminate request is reported and ended at the safe point itself,
+//    never raised, so no protected region (display creation, a KxTry of the
+//    caller's) can swallow it;
+//  - a fault on another thread writes its text there and hands the exit to
+//    the main thread, then waits; the main thread ends at its next safe point
+//    without a second text, and the status stays 255 even if an exit with
+//    another status was already under way.
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -36,6 +48,9 @@ namespace {
 pthread_t mainThread;
 bool mainThreadKnown = false;
 volatile sig_atomic_t exiting = 0;
+// Set by a fault on another thread once its text is written: the main
+// thread ends the process at its next safe point.
+volatile sig_atomic_t faultHandedOver = 0;
 
 // Room for the at-exit routines too: a fatal signal runs them from here.
 alignas(16) char alternateStack[512 * 1024];
@@ -66,31 +81,16 @@ size_t FormatSignalText(char* out, size_t size, int sig) {
 
 void RecordTerminate(int sig) { kxTerminateSignal = sig; }
 
-// The at-exit routines that a fault starts run on whatever state the fault
-// interrupted; if one of them blocks on a lock the faulting code held, the
-// process still ends.
+// The at-exit routines that a signal starts run on whatever state the signal
+// interrupted; if one of them blocks on a lock the faulting code held, or on
+// a server that no longer answers, the process still ends.
 void ExitWatchdog(int) { _exit(255); }
 
 constexpr int kExitWatchdogSeconds = 2;
 
-void FatalSignal(int sig, siginfo_t* info, void*) {
-  // Sent by another process (kill), not raised by a fault of this one: it
-  // arrives at any moment, possibly inside the graphics driver, so it is
-  // reported like SIGTERM at the main thread's next safe point.
-  if (info && info->si_code <= 0 && !exiting) {
-    RecordTerminate(sig);
-    return;
-  }
-  static volatile sig_atomic_t entered = 0;
-  // A fault inside this handler or inside the at-exit routines it started:
-  // the report has been made, end without running anything more.
-  if (entered) _exit(255);
-  entered = 1;
-  char text[64];
-  const size_t n = FormatSignalText(text, sizeof text, sig);
-  ssize_t ignored = write(STDERR_FILENO, text, n);
-  (void)ignored;
-  // The 1 ms tick is no longer needed: its timer becomes the watchdog.
+// The 1 ms tick is no longer needed once the process is ending: its timer
+// becomes the watchdog. Async-signal-safe.
+void ArmExitWatchdog() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = ExitWatchdog;
@@ -100,6 +100,68 @@ void FatalSignal(int sig, siginfo_t* info, void*) {
   std::memset(&once, 0, sizeof once);
   once.it_value.tv_sec = kExitWatchdogSeconds;
   setitimer(ITIMER_REAL, &once, nullptr);
+}
+
+void WriteSignalText(int sig) {
+  char text[64];
+  const size_t n = FormatSignalText(text, sizeof text, sig);
+  ssize_t ignored = write(STDERR_FILENO, text, n);
+  (void)ignored;
+}
+
+// A fault on a thread other than the main one: the at-exit routines must
+// not run here while the main thread keeps drawing, so the main thread
+// runs them (restoring the video mode) and this thread waits for the end.
+// It never returns: the faulting instruction would run again.
+[[noreturn]] void HandFaultToMainThread() {
+  faultHandedOver = 1;
+  for (int step = 0; step < kExitWatchdogSeconds * 100; ++step) {
+    const timespec pause = {0, 10 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  _exit(255);
+}
+
+// The program's at-exit routines, in registration order. They run from
+// kxExitProcess before the C library's own exit handlers: libraries loaded
+// later (the GL driver's code generator) register destructors of their own
+// as they go, and a routine that still talks to the driver (closing the
+// display) must run before those have torn it down. Registered with the C
+// library too, once, for an exit that does not come through here.
+constexpr int kAtExitRoom = 64;
+void (*atExitRoutines[kAtExitRoom])();
+int atExitCount = 0;
+
+// Each routine is taken off the list before it runs, so an exit started
+// again from inside one never runs it twice. A fault reported on another
+// thread ends with 255 whatever status the main thread's exit carried.
+void RunAtExitRoutines() {
+  while (atExitCount > 0) atExitRoutines[--atExitCount]();
+  if (faultHandedOver) {
+    std::fflush(nullptr);
+    _exit(255);
+  }
+}
+
+void FatalSignal(int sig, siginfo_t* info, void*) {
+  // Sent by another process (kill), not raised by a fault of this one: it
+  // arrives at any moment, possibly inside the graphics driver, so it is
+  // reported like SIGTERM at the main thread's next safe point.
+  // Once an exit is under way it is not reported again.
+  if (info && info->si_code <= 0) {
+    if (!exiting) RecordTerminate(sig);
+    return;
+  }
+  // The first fault of the process writes the text, whichever thread has it.
+  static int reported = 0;
+  const bool first = __atomic_exchange_n(&reported, 1, __ATOMIC_SEQ_CST) == 0;
+  if (first) WriteSignalText(sig);
+  if (!kxOnMainThread()) HandFaultToMainThread();
+  // A fault inside this handler or inside the exit it started: end without
+  // running anything more. A fault handed over by another thread is still
+  // ended through the at-exit routines.
+  if (!first && (exiting || !faultHandedOver)) _exit(255);
+  ArmExitWatchdog();
   kxExitProcess(255);
 }
 
@@ -186,13 +248,24 @@ __attribute__((noinline)) void kxStartRuntime(Int argc, char** argv, const char*
 void kxExitProcess(Int status) {
   if (exiting) _exit(status);
   exiting = 1;
+  RunAtExitRoutines();
   std::exit(status);
 }
 
 void kxEnd() { kxExitProcess(0); }
 
 void kxRegisterAtExit(void (*routine)()) {
-  if (routine) std::atexit(routine);
+  if (!routine) return;
+  if (atExitCount == kAtExitRoom) {
+    std::atexit(routine);  // beyond the room: the C library's order only
+    return;
+  }
+  static bool handedToLibrary = false;
+  if (!handedToLibrary) {
+    handedToLibrary = true;
+    std::atexit(RunAtExitRoutines);
+  }
+  atExitRoutines[atExitCount++] = routine;
 }
 
 void kxInstallSignalHandlers() {
@@ -210,13 +283,52 @@ void kxInstallSignalHandlers() {
   InstallFault(SIGTRAP);
   Install(SIGINT, RecordTerminate, SA_RESTART);
   Install(SIGHUP, RecordTerminate, SA_RESTART);
+  // A reader of standard output that went away (lifesim | head) ends the
+  // program like a terminate request; the write itself fails with EPIPE.
+  Install(SIGPIPE, RecordTerminate, SA_RESTART);
+  // A parent may start the program with these blocked; they would then never
+  // reach it, and a request sent before this point stays pending until here.
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int sig : {SIGBUS, SIGSEGV, SIGTERM, SIGTRAP, SIGINT, SIGHUP, SIGPIPE}) sigaddset(&handled, sig);
+  pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 }
 
+// Descriptors 0, 1 and 2 that the parent left closed would be reused by the
+// next open (the X connection, for one), and the trace markers would then be
+// written into it. They are opened on /dev/null instead.
+void kxOpenStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+bool kxExitUnderWay() { return exiting != 0; }
+
+// Reports and ends at once: a raise could be caught by the protected region
+// that happens to be open, and the request would be lost.
 void kxCheckSignals() {
+  if (exiting || !kxOnMainThread()) return;
+  if (faultHandedOver) kxExitProcess(255);  // its text has been written
   const int sig = kxTerminateSignal;
-  if (sig == 0 || !kxOnMainThread()) return;
+  if (sig == 0) return;
   kxTerminateSignal = 0;
   char text[64];
   const size_t n = FormatSignalText(text, sizeof text, sig);
-  kxRaiseError(kxStringDecodeBytes(text, static_cast<Int>(n)));
+  ArmExitWatchdog();
+  kxUnhandledErrorHook(kxStringDecodeBytes(text, static_cast<Int>(n)));
+}
+
+// The collector scans from the current stack position up to the main
+// stack's base: meaningless on another thread, and on the alternate signal
+// stack (a fault's exit) it would span the whole address range between.
+bool kxCanScanStack() {
+  if (!kxOnMainThread()) return false;
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  return here < alternateStack || here >= alternateStack + sizeof alternateStack;
 }

@@ -24,6 +24,7 @@ FONTDUMP = os.environ.get("LIFESIM_FONTDUMP", os.path.join(os.path.dirname(LIFES
 STARTUP_REPORT = os.environ.get("LIFESIM_STARTUP_REPORT",
                                 os.path.join(os.path.dirname(FONTDUMP), "lifesim_startup_report"))
 GRABCHECK = os.environ.get("LIFESIM_GRABCHECK", os.path.join(os.path.dirname(FONTDUMP), "grabcheck"))
+CALLSHIM = os.environ.get("LIFESIM_CALLSHIM", os.path.join(os.path.dirname(FONTDUMP), "libcallshim.so"))
 XSERVER = os.path.join(SOURCE_DIR, "tools", "xserver.sh")
 
 TOP = "      <MAIN LOOP TOP OK>      "
@@ -116,6 +117,17 @@ class XServer:
             subprocess.run(["bash", XSERVER, "stop", self.display], capture_output=True)
 
 
+def with_shim(env, call, action, **plan):
+    """env with the call shim preloaded: `call` does `action` (see
+    tests/e2e/callshim.cpp); plan: count, thread, wait_ms, after_ms."""
+    out = dict(env, LD_PRELOAD=CALLSHIM, LIFESIM_SHIM_CALL=call, LIFESIM_SHIM_ACTION=action)
+    for key, value in plan.items():
+        out["LIFESIM_SHIM_" + key.upper()] = str(value)
+    # Under the sanitizers the preloaded shim comes before their runtime.
+    out["ASAN_OPTIONS"] = out.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    return out
+
+
 class ServerTestCase(unittest.TestCase):
     """Tests that share one test X server of their own, started for the class."""
 
@@ -131,9 +143,13 @@ class ServerTestCase(unittest.TestCase):
 class Lifesim:
     """One lifesim process with its markers read as they come."""
 
-    def __init__(self, env, args=(), cwd=None, program=LIFESIM):
+    def __init__(self, env, args=(), cwd=None, program=LIFESIM, blocked=()):
+        """blocked: signals the process starts with blocked (a request sent
+        early then waits until lifesim takes it)."""
         self.proc = subprocess.Popen([program, *args], env=env, cwd=cwd,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     preexec_fn=(lambda: signal.pthread_sigmask(
+                                         signal.SIG_BLOCK, blocked)) if blocked else None)
         for stream in (self.proc.stdout, self.proc.stderr):
             fl = fcntl.fcntl(stream.fileno(), fcntl.F_GETFL)
             fcntl.fcntl(stream.fileno(), fcntl.F_SETFL, fl | os.O_NONBLOCK)

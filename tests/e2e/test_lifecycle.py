@@ -1,12 +1,16 @@
 """lifesim opens full screen, keeps time, quits on Escape and restores the
-screen; the same restoration after signals."""
+screen; the same restoration on every other way it can end: signals at any
+moment of start-up, a fault, a closed standard output, an X protocol error,
+a fault on the audio thread."""
 import os
 import signal
 import subprocess
 import time
 
 from lifesim_e2e import (BOTTOM, GRABCHECK, STARTUP_REPORT, TOP, VAR_OK, Lifesim,
-                         ServerTestCase, main, marker)
+                         ServerTestCase, main, marker, with_shim)
+
+SIGNAL_TEXT = "appstub.linux signal handler %d"
 
 
 class Lifecycle(ServerTestCase):
@@ -66,22 +70,101 @@ class Lifecycle(ServerTestCase):
         self.x.key("Escape")
         self.assertEqual(sim.wait_exit(), 0, sim.err)
 
+    def windows(self):
+        tree = self.x.run("xwininfo", "-root", "-children").stdout
+        return {line.split()[0] for line in tree.splitlines() if line.strip().startswith("0x")}
+
+    def check_clean_end(self, sim, status, err, windows_before):
+        """The process ended with `status` and exactly `err` on standard error,
+        the video mode is back, none of its windows is left and another
+        client can take the keyboard and the pointer."""
+        self.assertEqual(sim.wait_exit(timeout=10), status, sim.err)
+        self.assertEqual(sim.err, err)
+        self.assertEqual(self.x.video_mode(), self.before, "video mode not restored")
+        self.assertEqual(self.windows(), windows_before)
+        grabs = self.x.run(GRABCHECK, check=False).stdout.split()
+        self.assertEqual(grabs, ["keyboard=GrabSuccess", "pointer=GrabSuccess"])
+        # An interrupted frame writes nothing after its last marker.
+        self.assertTrue(sim.out == "" or sim.out.endswith(">      "), sim.out[-80:])
+
     def check_signal(self, signo):
+        windows = self.windows()
         sim = self.start()
         os.kill(sim.proc.pid, signo)
-        status = sim.wait_exit(timeout=5)
-        self.assertEqual(status, 255, sim.err)
-        self.assertEqual(sim.err, "appstub.linux signal handler %d" % signo)
+        self.check_clean_end(sim, 255, SIGNAL_TEXT % signo, windows)
 
     def test_sigterm_reports_and_restores(self):
         self.check_signal(signal.SIGTERM)
 
-    def test_sigint_and_sighup_are_handled_like_sigterm(self):
-        self.check_signal(signal.SIGINT)
-        self.check_signal(signal.SIGHUP)
+    def test_sent_signals_are_handled_like_sigterm(self):
+        # A fault signal sent by another process is a request too, not a crash.
+        for signo in (signal.SIGINT, signal.SIGHUP, signal.SIGPIPE, signal.SIGSEGV):
+            with self.subTest(signal=signo):
+                self.check_signal(signo)
 
-    def test_crash_signal_reports_and_restores(self):
-        self.check_signal(signal.SIGSEGV)
+    def test_terminate_request_at_every_moment_of_start_up(self):
+        # Exact moments through the call shim: the signal is raised inside the
+        # call, after it did its work.
+        moments = [
+            ("module start-up", "XOpenDisplay", signal.SIGTERM, {}),
+            ("mode switch", "XF86VidModeSwitchToMode", signal.SIGINT, {}),
+            ("sync test", "glXSwapBuffers", signal.SIGHUP, {"count": 20}),
+            ("inside the driver", "glXSwapBuffers", signal.SIGSEGV, {"count": 40}),
+        ]
+        for name, call, signo, plan in moments:
+            with self.subTest(moment=name):
+                windows = self.windows()
+                sim = Lifesim(with_shim(self.x.env, call, "signal:%d" % signo, **plan))
+                self.addCleanup(sim.kill)
+                self.check_clean_end(sim, 255, SIGNAL_TEXT % signo, windows)
+                self.assertNotIn(TOP, sim.out)
+        # And a sweep of real delays from the start; the request waits blocked
+        # until lifesim takes it, so one sent before its entry counts too.
+        for delay in (0.0, 0.03, 0.08, 0.15, 0.25, 0.4, 0.6, 0.8, 1.0, 1.2, 1.5):
+            with self.subTest(delay=delay):
+                windows = self.windows()
+                sim = Lifesim(self.x.env, blocked=(signal.SIGTERM,))
+                self.addCleanup(sim.kill)
+                time.sleep(delay)
+                os.kill(sim.proc.pid, signal.SIGTERM)
+                self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGTERM, windows)
+
+    def test_fault_inside_buffer_swap_reports_once_and_restores(self):
+        windows = self.windows()
+        sim = Lifesim(with_shim(self.x.env, "glXSwapBuffers", "fault", after_ms=1500))
+        self.addCleanup(sim.kill)
+        self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGSEGV, windows)
+
+    def test_fault_on_the_audio_thread_ends_from_the_main_thread(self):
+        # The output thread opens the sound device; the open faults once the
+        # display is up and frames are running.
+        windows = self.windows()
+        sim = Lifesim(with_shim(self.x.env, "open", "fault", thread="other", wait_ms=1500))
+        self.addCleanup(sim.kill)
+        self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGSEGV, windows)
+
+    def test_untrapped_x_error_is_reported_in_one_line(self):
+        windows = self.windows()
+        sim = Lifesim(with_shim(self.x.env, "glXSwapBuffers", "xerror", after_ms=1500))
+        self.addCleanup(sim.kill)
+        status = sim.wait_exit(timeout=10)
+        lines = sim.err.splitlines()
+        self.assertEqual(len(lines), 1, sim.err)
+        self.assertIn("X protocol error", lines[0])
+        self.assertIn("X_GLXSwapBuffers", lines[0])
+        self.check_clean_end(sim, status, sim.err, windows)
+        self.assertEqual(status, 1)
+
+    def test_closed_standard_output_ends_like_a_terminate_request(self):
+        windows = self.windows()
+        sim = Lifesim(self.x.env)
+        self.addCleanup(sim.kill)
+        out = sim.proc.stdout
+        os.set_blocking(out.fileno(), True)
+        head = subprocess.Popen(["head", "-c", "100"], stdin=out, stdout=subprocess.PIPE)
+        out.close()  # head is the only reader
+        self.assertEqual(len(head.communicate(timeout=30)[0]), 100)
+        self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGPIPE, windows)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // A program on the real process entry for what only shows from outside:
 // start-up paths, exit status, at-exit order, unhandled errors, signals.
+#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -38,6 +39,18 @@ __attribute__((noinline)) int Recurse(volatile int* depth) {
   return *depth < 0 ? 0 : Recurse(depth) + pad[0];  // until the stack runs out
 }
 
+// Enough unreferenced objects to pass the collection threshold.
+void AllocateAtExit() {
+  for (Int i = 0; i < 5000; ++i) kxStringFromInt(i);
+  Say("[allocated]");
+}
+
+void* FaultingThread(void*) {
+  kxDelay(20);
+  Fault();
+  return nullptr;
+}
+
 }  // namespace
 
 extern "C" Int _kx_main() {
@@ -59,6 +72,7 @@ extern "C" Int _kx_main() {
   } else if (mode == "atexit") {
     kxRegisterAtExit([] { Say("[first]"); });
     kxRegisterAtExit([] { Say("[second]"); });
+    std::atexit([] { Say("[library]"); });  // as a library loaded later does
   } else if (mode == "error") {
     kxRaiseError(KX_STR("probe failure"));
   } else if (mode == "segv") {
@@ -75,6 +89,22 @@ extern "C" Int _kx_main() {
     Fault();
   } else if (mode == "raise") {  // a fault ends it here, a termination request at a delay tick
     raise(std::atoi(Arg(2).c_str()));
+    for (;;) kxDelay(5);
+  } else if (mode == "raise-in-region") {  // a catch-all must not swallow the request
+    try {
+      KxTry region;
+      raise(std::atoi(Arg(2).c_str()));
+      for (;;) kxDelay(5);
+    } catch (const KxThrown&) {
+      Say("[swallowed]");
+    }
+  } else if (mode == "segv-collect") {
+    kxRegisterAtExit(AllocateAtExit);
+    Fault();
+  } else if (mode == "thread-fault") {  // the main thread runs the at-exit routines
+    kxRegisterAtExit([] { Say(kxOnMainThread() ? "[main]" : "[other]"); });
+    pthread_t thread;
+    pthread_create(&thread, nullptr, FaultingThread, nullptr);
     for (;;) kxDelay(5);
   }
   return 0;

@@ -76,7 +76,8 @@ TEST(ProcessStartup, RecordsPathsAndMovesToTheExecutablesDirectory) {
 
 TEST(ProcessExit, StatusReportAndAtExitRoutines) {
   const struct { std::string args; int status; const char* out; std::string err; } cases[] = {
-      {"atexit", 0, "[second][first][cleanup]", ""},   // reverse order of registration
+      // Reverse order of registration, all before a library's exit handlers.
+      {"atexit", 0, "[second][first][cleanup][library]", ""},
       {"error", 255, "[cleanup]", "probe failure"},    // the text alone, no newline
       {"atexit-fault", 255, "", kSignal + "11"},       // a fault while exiting ends it
       {"segv", 255, "[cleanup]", kSignal + "11"},
@@ -89,6 +90,14 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"raise " + std::to_string(SIGTERM), 255, "[cleanup]", kSignal + std::to_string(SIGTERM)},
       {"raise " + std::to_string(SIGINT), 255, "[cleanup]", kSignal + std::to_string(SIGINT)},
       {"raise " + std::to_string(SIGHUP), 255, "[cleanup]", kSignal + std::to_string(SIGHUP)},
+      {"raise " + std::to_string(SIGPIPE), 255, "[cleanup]", kSignal + std::to_string(SIGPIPE)},
+      // ... and are never swallowed by the protected region that is open.
+      {"raise-in-region " + std::to_string(SIGTERM), 255, "[cleanup]", kSignal + std::to_string(SIGTERM)},
+      // A collection during a fault's exit (on the alternate stack) neither
+      // scans the wrong stack nor stops the remaining routines.
+      {"segv-collect", 255, "[allocated][cleanup]", kSignal + "11"},
+      // A fault on another thread: one text, the exit on the main thread.
+      {"thread-fault", 255, "[main][cleanup]", kSignal + "11"},
   };
   for (const auto& c : cases) {
     const ProbeRun run = Probe(c.args);

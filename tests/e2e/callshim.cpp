@@ -1,0 +1,187 @@
+// A preloaded library that makes one call of the program misbehave at an
+// exact moment, for exit paths that timing cannot hit reliably. The
+// environment says which call and what happens:
+//
+//   LIFESIM_SHIM_CALL    XOpenDisplay | XF86VidModeSwitchToMode |
+//                        glXSwapBuffers | open
+//   LIFESIM_SHIM_ACTION  signal:N  the call completes, then raises signal N
+//                        fault     a write to an unmapped page inside the call
+//                        fail      the call fails without being made
+//                        xerror    glXSwapBuffers only: first a swap of a
+//                                  drawable that does not exist, which the
+//                                  server refuses with a protocol error
+//   LIFESIM_SHIM_COUNT   the call that acts: the Nth (default 1), later ones
+//                        pass through
+//   LIFESIM_SHIM_THREAD  main | other: count only calls made on the process's
+//                        first thread, or only on the others (default: all)
+//   LIFESIM_SHIM_AFTER_MS count only calls made this long after the library
+//                        was loaded
+//   LIFESIM_SHIM_WAIT_MS the acting call first sleeps this long
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+enum class Action { kNone, kSignal, kFault, kFail, kXError };
+
+struct Plan {
+  const char* call = nullptr;
+  Action action = Action::kNone;
+  int signal = 0;
+  long count = 1;
+  int thread = 0;  // 0 any, 1 main, 2 other
+  long waitMs = 0;
+  long afterMs = 0;
+};
+
+long NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+const long loadedAt = NowMs();
+
+const Plan& ThePlan() {
+  static const Plan plan = [] {
+    Plan p;
+    p.call = getenv("LIFESIM_SHIM_CALL");
+    const char* action = getenv("LIFESIM_SHIM_ACTION");
+    if (!p.call || !action) return p;
+    if (strncmp(action, "signal:", 7) == 0) {
+      p.action = Action::kSignal;
+      p.signal = atoi(action + 7);
+    } else if (strcmp(action, "fault") == 0) {
+      p.action = Action::kFault;
+    } else if (strcmp(action, "fail") == 0) {
+      p.action = Action::kFail;
+    } else if (strcmp(action, "xerror") == 0) {
+      p.action = Action::kXError;
+    }
+    if (const char* n = getenv("LIFESIM_SHIM_COUNT")) p.count = atol(n);
+    if (const char* t = getenv("LIFESIM_SHIM_THREAD"))
+      p.thread = strcmp(t, "main") == 0 ? 1 : strcmp(t, "other") == 0 ? 2 : 0;
+    if (const char* w = getenv("LIFESIM_SHIM_WAIT_MS")) p.waitMs = atol(w);
+    if (const char* a = getenv("LIFESIM_SHIM_AFTER_MS")) p.afterMs = atol(a);
+    return p;
+  }();
+  return plan;
+}
+
+std::atomic<long> calls{0};
+
+// The action this call takes: none unless it is the planned call, on the
+// planned kind of thread, and the COUNT-th of them.
+Action Due(const char* name) {
+  const Plan& p = ThePlan();
+  if (p.action == Action::kNone || strcmp(p.call, name) != 0) return Action::kNone;
+  const bool onMain = syscall(SYS_gettid) == getpid();
+  if ((p.thread == 1 && !onMain) || (p.thread == 2 && onMain)) return Action::kNone;
+  if (NowMs() - loadedAt < p.afterMs) return Action::kNone;
+  if (calls.fetch_add(1) + 1 != p.count) return Action::kNone;
+  if (p.waitMs > 0) {
+    timespec pause = {p.waitMs / 1000, (p.waitMs % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+    }
+  }
+  return p.action;
+}
+
+// A real fault, as a wild pointer inside a library would make it.
+void Fault() {
+  volatile uintptr_t address = 16;
+  *reinterpret_cast<volatile int*>(address) = 1;
+}
+
+// Done after the call itself, so that whatever it changed is in place.
+void After(Action action) {
+  if (action == Action::kSignal) raise(ThePlan().signal);
+}
+
+template <class F>
+F Next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+int OpenWith(const char* name, const char* path, int flags, va_list args) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) mode = static_cast<mode_t>(va_arg(args, int));
+  const Action action = Due("open");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) {
+    errno = ENOENT;
+    return -1;
+  }
+  using OpenProc = int (*)(const char*, int, ...);
+  static const OpenProc plain = Next<OpenProc>("open");
+  static const OpenProc large = Next<OpenProc>("open64");
+  const int fd = (strcmp(name, "open") == 0 ? plain : large)(path, flags, mode);
+  After(action);
+  return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+struct _XDisplay;
+using Display = _XDisplay;
+
+Display* XOpenDisplay(const char* name) {
+  const Action action = Due("XOpenDisplay");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) return nullptr;
+  static auto real = Next<Display* (*)(const char*)>("XOpenDisplay");
+  Display* display = real(name);
+  After(action);
+  return display;
+}
+
+int XF86VidModeSwitchToMode(Display* display, int screen, void* mode) {
+  const Action action = Due("XF86VidModeSwitchToMode");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) return 0;
+  static auto real = Next<int (*)(Display*, int, void*)>("XF86VidModeSwitchToMode");
+  const int ok = real(display, screen, mode);
+  After(action);
+  return ok;
+}
+
+void glXSwapBuffers(Display* display, unsigned long drawable) {
+  const Action action = Due("glXSwapBuffers");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) return;
+  static auto real = Next<void (*)(Display*, unsigned long)>("glXSwapBuffers");
+  if (action == Action::kXError) real(display, 0x3ffffffe);
+  real(display, drawable);
+  After(action);
+}
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int fd = OpenWith("open", path, flags, args);
+  va_end(args);
+  return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int fd = OpenWith("open64", path, flags, args);
+  va_end(args);
+  return fd;
+}
+
+}  // extern "C"

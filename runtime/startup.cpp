@@ -84,13 +84,16 @@ void RecordTerminate(int sig) { kxTerminateSignal = sig; }
 // The at-exit routines that a signal starts run on whatever state the signal
 // interrupted; if one of them blocks on a lock the faulting code held, or on
 // a server that no longer answers, the process still ends.
-void ExitWatchdog(int) { _exit(255); }
+volatile sig_atomic_t watchdogStatus = 255;
+void ExitWatchdog(int) { _exit(watchdogStatus); }
 
 constexpr int kExitWatchdogSeconds = 2;
 
 // The 1 ms tick is no longer needed once the process is ending: its timer
-// becomes the watchdog. Async-signal-safe.
-void ArmExitWatchdog() {
+// becomes the watchdog, which ends with the exit's own status.
+// Async-signal-safe.
+void ArmExitWatchdog(int status) {
+  watchdogStatus = status;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = ExitWatchdog;
@@ -161,7 +164,6 @@ void FatalSignal(int sig, siginfo_t* info, void*) {
   // running anything more. A fault handed over by another thread is still
   // ended through the at-exit routines.
   if (!first && (exiting || !faultHandedOver)) _exit(255);
-  ArmExitWatchdog();
   kxExitProcess(255);
 }
 
@@ -245,9 +247,12 @@ __attribute__((noinline)) void kxStartRuntime(Int argc, char** argv, const char*
   kxClockStart();
 }
 
+// Every end but the normal one is bounded: at-exit routines that block on
+// what a fault or a lost request left behind cannot keep the process alive.
 void kxExitProcess(Int status) {
   if (exiting) _exit(status);
   exiting = 1;
+  if (status != 0) ArmExitWatchdog(status);
   RunAtExitRoutines();
   std::exit(status);
 }
@@ -320,7 +325,6 @@ void kxCheckSignals() {
   kxTerminateSignal = 0;
   char text[64];
   const size_t n = FormatSignalText(text, sizeof text, sig);
-  ArmExitWatchdog();
   kxUnhandledErrorHook(kxStringDecodeBytes(text, static_cast<Int>(n)));
 }
 

@@ -325,7 +325,9 @@ Int GLDisplayListModes(Int* room, Int max) {
 
 void* GLDisplayChooseVisual(Int flags) {
   if (GLDisplayInit() != 0) return nullptr;
-  int attributes[16];
+  // GLX_RGBA, GLX_DOUBLEBUFFER, three size pairs, four accumulation pairs
+  // and the closing None.
+  int attributes[2 + 3 * 2 + 4 * 2 + 1];
   int n = 0;
   attributes[n++] = GLX_RGBA;
   if (flags & 2) attributes[n++] = GLX_DOUBLEBUFFER;

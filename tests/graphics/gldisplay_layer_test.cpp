@@ -92,6 +92,13 @@ TEST_F(GLDisplayLayer, WindowedHiddenAndFailedCreationsLeaveModeAndGrabs) {
   EXPECT_EQ(a.width, 320);
   EXPECT_EQ(c->hertz, 75);
 
+  // Every display flag at once: the attribute list has room for all of them
+  // and the window keeps its size (ASan reports the overflow otherwise).
+  GLDisplayContext* all = GLDisplayCreate(320, 200, 0, 60, 2 | 4 | 8 | 16 | 32);
+  ASSERT_NE(all, nullptr);
+  EXPECT_EQ(WindowAttributes(all->window).width, 320);
+  GLDisplayClose(all);
+
   GLDisplayContext* hidden = GLDisplayCreate(0, 0, 0, 0, 0);
   ASSERT_NE(hidden, nullptr);
   a = WindowAttributes(hidden->window);

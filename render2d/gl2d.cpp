@@ -447,13 +447,15 @@ void TGLRender2DDriver::FillRect(Float x0, Float y0, Float x1, Float y1, Float t
   glEnd();
 }
 
+// More segments than this cannot be told apart on any screen, and without
+// a bound a radius of 2e9 would send two billion vertices in one call.
+constexpr Int kMaxEllipseSegments = 4096;
+
 Int EllipseSegments(Float rx, Float ry) {
   const Float sum = std::fabs(rx) + std::fabs(ry);
-  // Out of range and NaN truncate to INT_MIN, as the runtime's conversion
-  // does, and so fall back to the minimum.
-  Int segments = (sum >= -2147483648.0f && sum < 2147483648.0f) ? static_cast<Int>(sum) : INT_MIN;
-  if (segments < 12) segments = 12;
-  return segments & ~3;
+  if (!(sum >= 12.0f)) return 12;  // NaN included
+  if (sum >= Float(kMaxEllipseSegments)) return kMaxEllipseSegments;
+  return static_cast<Int>(sum) & ~3;
 }
 
 void TGLRender2DDriver::FillEllipse(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {

@@ -93,7 +93,10 @@ TEST_F(Draw2D, EllipseSegments) {
     EXPECT_EQ(GL2DCalls.vertices - before, c.segments) << c.w << " x " << c.h;
   }
   EXPECT_EQ(EllipseSegments(std::numeric_limits<Float>::quiet_NaN(), 1), 12);
-  EXPECT_EQ(EllipseSegments(3e9f, 3e9f), 12);  // out of Int range
+  // Bounded: huge and infinite radii cost no more than a few thousand vertices.
+  for (Float r : {3e3f, 2e9f, 3e9f, std::numeric_limits<Float>::infinity()})
+    EXPECT_EQ(EllipseSegments(r, -r), 4096) << r;
+  EXPECT_EQ(EllipseSegments(2047.5f, 2047.f), 4092);
   Cls();
   DrawEllipse(100, 100, 100, 60);
   EXPECT_EQ(ScreenPixel(101, 130), 0xffffffu);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "graphics/graphics.h"
 #include "render2d/pixmap/pixmap.h"
 #include "runtime/error.h"
 #include "runtime/module.h"
@@ -245,6 +246,15 @@ static Long FloorMod(Long v, Long m) {
   return r < 0 ? r + m : r;
 }
 
+// The first grid position whose tile reaches into the rectangle from edge
+// on. Left of the screen only the tile that reaches onto it is kept (a
+// margin of one pixel keeps a tile whose fraction covers pixel 0).
+static Long FirstTile(Long edge, Long grid, Long size) {
+  if (edge < 0) edge = -1;
+  const Long start = edge - size + 1;
+  return start + FloorMod(grid - start, size);
+}
+
 void TileImageArea(TImage* image, Float x, Float y, Int frame) {
   Checked(image);
   TRender2DGraphics* state = Render2DState();
@@ -267,10 +277,11 @@ void TileImageArea(TImage* image, Float x, Float y, Int frame) {
   // Positions are kept in 64 bits: a far-away image must not overflow the
   // grid arithmetic.
   const Long cx = state->clipX, cy = state->clipY;
-  const Long right = cx + state->clipWidth, bottom = cy + state->clipHeight;
-  const Long startX = cx - w + 1, startY = cy - h + 1;
-  const Long firstX = startX + FloorMod(Long(floorX) - startX, w);
-  const Long firstY = startY + FloorMod(Long(floorY) - startY, h);
+  // Only the part of the rectangle on the screen can show a tile: a huge
+  // clipping rectangle must not cost a quad per tile position in it.
+  const Long right = std::min<Long>(cx + state->clipWidth, CurrentGraphicsWidth());
+  const Long bottom = std::min<Long>(cy + state->clipHeight, CurrentGraphicsHeight());
+  const Long firstX = FirstTile(cx, Long(floorX), w), firstY = FirstTile(cy, Long(floorY), h);
 
   for (Long ty = firstY; ty < bottom; ty += h) {
     for (Long tx = firstX; tx < right; tx += w) {

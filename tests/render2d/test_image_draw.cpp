@@ -114,6 +114,18 @@ TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
   TileImageArea(image, 10, 7, 0);
   // Columns at 74, 106, 138 and rows at 39, 71: no tile wholly outside.
   EXPECT_EQ(GL2DCalls.vertices - vertices, 6 * 4);
+  // A rectangle far larger than the screen costs only the tiles on it
+  // (columns -22 .. 618, rows -25 .. 455) and keeps the same grid.
+  for (Int edge : {-2000, -1000000000}) {
+    SetClipRect(edge, edge, 2 * -edge, 2 * -edge);
+    vertices = GL2DCalls.vertices;
+    TileImageArea(image, 10, 7, 0);
+    EXPECT_EQ(GL2DCalls.vertices - vertices, 21 * 16 * 4) << edge;
+  }
+  EXPECT_EQ(Rgb(CapturePixmap(0, 0, 640, 480), 42, 0), kGreen);
+  Cls();
+  SetClipRect(100, 50, 70, 40);
+  TileImageArea(image, 10, 7, 0);
   SetClipRect(0, 0, 640, 480);
   shot = CapturePixmap(0, 0, 640, 480);
   Box blue = FindColour(shot, kBlue);

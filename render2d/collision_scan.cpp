@@ -154,7 +154,13 @@ bool MarkSpan(rpoly* p, Int* slots, Int s, Int len) {
 }  // namespace
 
 Int EdgeCross(Float x0, Float y0, Float x1, Float y1, Float x2, Float y2) {
-  return Trunc((y1 - y0) * (x2 - x1) - (x1 - x0) * (y2 - y1));
+  // In double and clamped: a quad of more than 46341 pixels a side makes a
+  // product past 2^31, which as a float truncation would come out INT32_MIN
+  // whatever its sign and turn a mirrored quad's winding test round.
+  const Double d = (Double(y1) - y0) * (Double(x2) - x1) - (Double(x1) - x0) * (Double(y2) - y1);
+  if (!(d > -2147483648.0)) return INT32_MIN;  // NaN included
+  if (d >= 2147483647.0) return INT32_MAX;
+  return static_cast<Int>(d);
 }
 
 void NormaliseWinding(Array* vertexData, Int channels) {

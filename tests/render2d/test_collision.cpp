@@ -115,6 +115,14 @@ TEST_F(Collision, MirroredImagesScanAndTheDrawStateComesBack) {
   EXPECT_EQ(hit(1, -1, 50, 45), 1);
   EXPECT_EQ(hit(-2, -2, 48, 40), 1) << "a half turn at twice the size";
   EXPECT_EQ(hit(-2, -2, 47, 40), 0);
+  // 50000 pixels a side: the winding test must not overflow into the
+  // wrong order.
+  for (Float s : {-5000.0f, 5000.0f}) {
+    EXPECT_EQ(hit(-5000, s, 49, s > 0 ? 55 : 45), 1) << s;
+    EXPECT_EQ(hit(-5000, s, 51, s > 0 ? 55 : 45), 0) << s;
+  }
+  EXPECT_EQ(EdgeCross(0, 0, 0, 5e4f, 5e4f, 5e4f), INT32_MAX);
+  EXPECT_EQ(EdgeCross(0, 0, 5e4f, 0, 5e4f, 5e4f), INT32_MIN);
   Float sx, sy;
   GetDrawScale(&sx, &sy);
   EXPECT_EQ(GetDrawRotation(), 30.0f);

@@ -55,6 +55,13 @@ Table byObject;
 Table byHandle;  // key: the counter value (handle × 8)
 uint32_t handleCounter = 0;
 
+// The counter is 32 bits wide, so issued handles lie in 1 .. 2^29 - 1.
+// Anything else is forged: multiplied by 8 in 32 bits it would alias an
+// issued handle (0x20000001 would find handle 1), so it finds nothing.
+constexpr Int kLastHandle = 0x1FFFFFFF;
+
+bool Issuable(Int handle) { return handle > 0 && handle <= kLastHandle; }
+
 uintptr_t HandleKey(Int handle) { return static_cast<uint32_t>(handle) * 8u; }
 
 }  // namespace
@@ -72,13 +79,13 @@ Int kxObjectToHandle(Object* o) {
 }
 
 Object* kxHandleLookup(Int handle) {
-  if (handle == 0) return nullptr;
+  if (!Issuable(handle)) return nullptr;
   Entry* e = byHandle.Find(HandleKey(handle));
   return e ? reinterpret_cast<Object*>(e->value) : nullptr;
 }
 
 void kxHandleDrop(Int handle) {
-  if (handle == 0) return;
+  if (!Issuable(handle)) return;
   Entry* e = byHandle.Find(HandleKey(handle));
   if (!e) return;
   Object* o = reinterpret_cast<Object*>(e->value);

@@ -234,6 +234,12 @@ TEST(Handles, FirstIsOneSameObjectSameHandleDropReleases) {
   RunDeep([&] { same = SameAddress(kxHandleLookup(first), where); });
   EXPECT_TRUE(same);
   EXPECT_EQ(kxHandleLookup(999999), nullptr);
+  // Forged handles whose eightfold wraps onto 1 or 2 find and drop nothing.
+  for (Int forged : {Int(0x20000001), Int(0x20000002), Int(0x60000002), Int(0xA0000001), -1}) {
+    EXPECT_EQ(kxHandleLookup(forged), nullptr) << forged;
+    drop(forged);
+  }
+  EXPECT_EQ(keyOf(second), 108);
 
   // The handle's reference keeps the object through collections.
   WipeStack();

@@ -28,11 +28,9 @@ inline size_t DataOffset(int32_t dims) { return Array::DataOffset(dims); }
 // What a "(" element holds before anything is stored: calling it raises.
 void NullFunctionRoutine() { kxRaiseNullFunction(); }
 
-[[noreturn]] void TooLarge() {
-  std::fprintf(stderr, "lifesim: out of memory (array too large)\n");
-  std::fflush(stderr);
-  std::abort();
-}
+// A size past 32 bits is a caller's error, as a String past its largest
+// length is: raised, so that a protected region can recover from it.
+[[noreturn]] void TooLarge() { kxRaiseError(KX_STR("Attempt to create an array beyond the largest size")); }
 
 // Stores the tag's initial value in n elements. The static targets take one
 // reference per element, matching the release each element gets when the
@@ -240,10 +238,15 @@ Array* kxArrayRange(const char* tag, Array* source, Int start, Int end) {
   if (n <= 0) return &kxEmptyArray;
   if (n > INT32_MAX) TooLarge();
   Int len = static_cast<Int>(n);
-  Array* a = kxArrayNewOneDim(tag, len);
   Int have = source ? source->Length() : 0;
   Int size = kxArrayElementSize(tag);
   bool refsToo = kxArrayTagIsRef(tag);
+  // Elements are copied at the tag's size: a source of another size would
+  // be read past its end, and plain values must never become references.
+  if (have > 0 && (kxArrayElementSize(source->tag) != size || kxArrayTagIsRef(source->tag) != refsToo ||
+                   (source->tag[0] == '(') != (tag[0] == '(')))
+    kxRaiseError(KX_STR("Attempt to copy array elements into an array of another element type"));
+  Array* a = kxArrayNewOneDim(tag, len);
   char* to = static_cast<char*>(a->Data());
   for (Int i = 0; i < len; ++i) {
     Long from = static_cast<Long>(start) + i;

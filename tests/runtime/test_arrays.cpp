@@ -155,6 +155,19 @@ TEST(ArrayReferences, RangeCopiesInsideElementsAndFillsTheRest) {
   EXPECT_EQ(a->refs & ~KX_REFS_PENDING, 2u);  // both arrays hold it
   EXPECT_EQ(slice->RefElements()[1], &kxBlankString);
   EXPECT_EQ(slice->RefElements()[2], &kxBlankString);
+
+  // A tag of another element size or kind is refused before anything is
+  // read; one of the same size and kind copies the bits.
+  for (const char* tag : {"b", "s", "l", "d", "$", ":TObject"})
+    EXPECT_EQ(Raised([&] { kxArrayRange(tag, src, 0, 4); }),
+              "Attempt to copy array elements into an array of another element type") << tag;
+  EXPECT_NE(Raised([&] { kxArrayRange("i", names, 0, 1); }), "");
+  EXPECT_EQ(kxArrayRange("f", src, 0, 1)->Elements<Int>()[0], 10);
+  // More elements than 32 bits count is an error too, not an abort.
+  EXPECT_EQ(Raised([&] { kxArrayRange("i", src, INT32_MIN, INT32_MAX); }),
+            "Attempt to create an array beyond the largest size");
+  EXPECT_EQ(Raised([&] { kxArrayNew("d", 2, 65536, 32768); }),
+            "Attempt to create an array beyond the largest size");
 }
 
 TEST(ArrayReferences, FromValuesTakesLowBitsOrWholeValues) {

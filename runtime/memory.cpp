@@ -10,6 +10,7 @@
 //  - an object on the pending list carries the 0x80000000 bit in its count;
 //  - the collector never runs inside itself (the re-entrance flag), and it
 //    leaves its state consistent even when a consistency check raises.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -280,7 +281,10 @@ void* kxAllocObjectMemory(size_t size) {
     if (bytesSinceCollect > 1048576 || pendingCount > collectThreshold) {
       kxCollectGarbage();
       bytesSinceCollect = 0;
-      collectThreshold = collectThreshold - lastObjectsFreed + 500;
+      // Never below the initial 500: after a large free the plain formula
+      // goes deeply negative and every following allocation would collect.
+      const Long next = Long(collectThreshold) - lastObjectsFreed + 500;
+      collectThreshold = static_cast<Int>(std::clamp<Long>(next, 500, INT32_MAX));
     }
   } else if (mode == 3) {
     kxCollectGarbage();

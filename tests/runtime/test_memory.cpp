@@ -175,6 +175,20 @@ TEST(CollectionModes, ModeThreeCollectsAtEveryAllocationModeOneOnBytes) {
     for (Int i = 0; i < 12; ++i) kxArrayNewOneDim("b", 100000);
   });
   EXPECT_TRUE(TProbe::WasDestroyed(205));
+
+  // After an automatic collection that frees 100000 objects the threshold
+  // stays at 500 or more: the next 400 allocations all stay pending.
+  kxSetCollectMode(0);
+  RunDeep([] {
+    for (Int i = 0; i < 100000; ++i) kxStringFromInt(i);
+  });
+  kxSetCollectMode(1);
+  RunDeep([] { kxStringFromInt(-1); });
+  ASSERT_GT(kxLastObjectsFreed(), 90000);
+  RunDeep([] {
+    for (Int i = 0; i < 400; ++i) kxStringFromInt(i);
+  });
+  EXPECT_GE(kxPendingCount(), 400);
 }
 
 TEST(CollectionReports, StatisticsLineMatchesTheCounters) {

@@ -10,6 +10,7 @@ PACKAGES=(
   xdotool x11-apps python3
   alsa-oss
   dpkg-dev lintian man-db imagemagick
+  clang libclang-rt-14-dev
 )
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()

@@ -1,7 +1,8 @@
-// Collisions: random quads (any four corners, NaN, infinities and huge
-// values among them) with random pixels, tested pairwise and through the
-// 32 layers. Axis-aligned quads at whole pixels are checked against a
-// pixel-by-pixel reference; every pair must agree in both orders.
+// Collisions: random placed quads (NaN, infinities and huge values among
+// their corners) with random pixels, tested pairwise and through the 32
+// layers. Axis-aligned quads at whole pixels are checked against a
+// pixel-by-pixel reference; every pair must agree in both orders and with
+// either winding.
 #include <algorithm>
 #include <vector>
 
@@ -66,16 +67,28 @@ void CheckAgainstReference(FuzzInput& in) {
   FUZZ_CHECK((QuadsOverlap(b, a) != 0) == want);
 }
 
-Float Coordinate(FuzzInput& in) {
-  // Mostly near the origin, so that quads meet; sometimes anything.
-  return in.Byte() % 8 == 0 ? in.SpecialFloat() : Float(in.Range(-400, 400)) / 4.0f;
+// Mostly near the origin, so that quads meet. A far quad may reach past
+// 46341 pixels a side (where a 32-bit cross product overflows); only one
+// quad of a pair does, because a pixel test costs the rows both span and
+// the area they share. Values past the +-2^24 limit are refused whole.
+Float Coordinate(FuzzInput& in, bool far) {
+  static const Float kRefused[] = {NAN, INFINITY, -INFINITY, 2e7f, -1e30f};
+  static const Float kFar[] = {46341.0f, -46341.0f, 50000.0f, 65536.0f, -65536.0f};
+  switch (in.Byte() % (far ? 4 : 16)) {
+    case 0: return kRefused[in.Byte() % 5];
+    case 1: return far ? kFar[in.Byte() % 5] : Float(in.Range(-400, 400)) / 4.0f;
+    default: return Float(in.Range(-400, 400)) / 4.0f;
+  }
 }
 
-TQuad* AnyQuad(FuzzInput& in) {
+// A placed frame is always a parallelogram: a corner and two edges, in
+// either winding (a mirroring transform swaps them), possibly flat.
+TQuad* AnyQuad(FuzzInput& in, bool far) {
   TQuad* q = New<TQuad>();
-  Float c[8];
-  for (Float& v : c) v = Coordinate(in);
-  q->SetCorners(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  const Float x = Coordinate(in, far), y = Coordinate(in, far);
+  const Float ux = Coordinate(in, far), uy = Coordinate(in, far);
+  const Float vx = Coordinate(in, far), vy = Coordinate(in, far);
+  q->SetCorners(x, y, x + ux, y + uy, x + ux + vx, y + uy + vy, x + vx, y + vy);
   if (in.Flag()) q->pixmap = TakePixels(in, in.Range(0, 6), in.Range(0, 6));
   return q;
 }
@@ -87,13 +100,27 @@ bool Finite(TQuad* q) {
   return true;
 }
 
+// The same textured polygon with its corners in the opposite order, as a
+// mirrored transform gives it.
+TQuad* Reversed(TQuad* q) {
+  TQuad* r = New<TQuad>();
+  const Float* from = q->corners->Elements<Float>();
+  Float* to = r->corners->Elements<Float>();
+  for (Int k = 0; k < 4; ++k) std::memcpy(to + 4 * k, from + 4 * (3 - k), 4 * sizeof(Float));
+  r->minX = q->minX, r->minY = q->minY, r->maxX = q->maxX, r->maxY = q->maxY;
+  r->pixmap = q->pixmap.get();
+  return r;
+}
+
 void CheckAnyPair(FuzzInput& in) {
-  TQuad* a = AnyQuad(in);
-  TQuad* b = AnyQuad(in);
+  TQuad* a = AnyQuad(in, true);
+  TQuad* b = AnyQuad(in, false);
+  TQuad* mirrored = Reversed(a);
   const Int ab = QuadsOverlap(a, b);
   FUZZ_CHECK(ab == 0 || ab == -1);
   FUZZ_CHECK(QuadsOverlap(b, a) == ab);
   FUZZ_CHECK(QuadsOverlap(a, b) == ab);  // the rewinding in place changed nothing
+  FUZZ_CHECK(QuadsOverlap(mirrored, b) == ab);
   if (!Finite(a) || !Finite(b)) FUZZ_CHECK(ab == 0);
 }
 
@@ -111,7 +138,7 @@ void CheckLayers(FuzzInput& in) {
   const Int steps = in.Range(1, 12);
   for (Int s = 0; s < steps; ++s) {
     Box box;
-    TQuad* q = in.Flag() ? AxisQuad(in, &box) : AnyQuad(in);
+    TQuad* q = in.Flag() ? AxisQuad(in, &box) : AnyQuad(in, false);
     q->id = kxStringFromInt(s);
     const Int collide = in.Flag() ? in.Take<Int>() : Int(1u << in.Range(0, 31)) | 1;
     const Int write = in.Flag() ? Int(1u << in.Range(0, 31)) : in.Take<Int>() & 0x8000000f;

@@ -58,19 +58,6 @@ class FuzzInput {
       default: return Range(-8, 40);
     }
   }
-  // Ordinary values, or NaN, infinities, huge or tiny ones.
-  Float SpecialFloat() {
-    static const Float kSpecial[] = {
-        std::numeric_limits<Float>::quiet_NaN(), std::numeric_limits<Float>::infinity(),
-        -std::numeric_limits<Float>::infinity(), 1e30f, -1e30f, 3e9f, 16777216.0f, 0.0f,
-        -0.0f, 1e-30f, 46341.0f, 65536.0f};
-    switch (Byte() % 4) {
-      case 0: return kSpecial[Byte() % (sizeof(kSpecial) / sizeof(kSpecial[0]))];
-      case 1: return Take<Float>();
-      default: return Float(Range(-4000, 4000)) / 8.0f;
-    }
-  }
-
  private:
   const uint8_t* data_;
   size_t size_;

@@ -203,12 +203,12 @@ constexpr ClassRecord kxMakeClassRecord(const DebugScope* scope) {
 // &TFoo::First, &TFoo::Second, &ClassFunction). Members are called through
 // the object's virtual table, so a subclass may list its super's slots.
 #define KX_CLASS_RECORD(Self, ...)                                        \
-  static const DebugScope kxScope_##Self = {2, #Self};                    \
+  static constexpr DebugScope kxScope_##Self = {2, #Self};                \
   constinit const ClassRecord Self::classRecord =                         \
       kxMakeClassRecord<Self, false __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
 // The same for a class whose objects differ in size (instance size 0).
 #define KX_VARIABLE_CLASS_RECORD(Self, ...)                               \
-  static const DebugScope kxScope_##Self = {2, #Self};                    \
+  static constexpr DebugScope kxScope_##Self = {2, #Self};                \
   constinit const ClassRecord Self::classRecord =                         \
       kxMakeClassRecord<Self, true __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
 

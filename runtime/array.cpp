@@ -145,7 +145,7 @@ Int kxArrayElementSize(const char* tag) {
     case '$':
     case ':':
     case '[':
-    case '(': return static_cast<Int>(sizeof(void*));  // pointers: 8 bytes here
+    case '(': return static_cast<Int>(sizeof(void*));  // pointers: 4 bytes on i686, 8 on x86-64
     default: return 4;
   }
 }
@@ -156,8 +156,9 @@ bool kxArrayTagIsRef(const char* tag) {
 
 // --- the Array class -----------------------------------------------------------
 
-// The header was drawn as 20 bytes for 4-byte pointers; here the extents'
-// offset follows from the C++ layout (vtable pointer, count, tag, d, size).
+// The header was drawn as 20 bytes for 4-byte pointers, which is what i686
+// gives; the extents' offset follows from the C++ layout (vtable pointer,
+// count, tag, d, size), so x86-64 gets its wider header from the same code.
 size_t Array::AllocationSize(int32_t dims, int32_t dataSize) {
   return DataOffset(dims) + static_cast<size_t>(dataSize);
 }

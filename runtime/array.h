@@ -4,10 +4,12 @@
 // Tags (first character decides): "b" Byte, "s" Short, "i" Int, "f" Float,
 // "l" Long, "d" Double, "$" String reference, ":Class" object reference,
 // "[..." array reference, "(..." function pointer; anything else a 4-byte
-// value. Reference elements are 8-byte pointers on this platform and are
-// counted: store them with kxArraySetRef (or Ref-aware helpers), never by
-// plain assignment.
+// value. Reference elements are pointers (4 bytes on i686, 8 on x86-64)
+// and are counted: store them with kxArraySetRef (or Ref-aware helpers),
+// never by plain assignment.
 #pragma once
+
+#include <algorithm>
 
 #include "runtime/object.h"
 
@@ -17,7 +19,8 @@ class Array final : public Object {
   const char* tag;     // element type tag (static C string); null for the empty array
   int32_t dims;        // d >= 1; 0 only for the empty array
   int32_t dataSize;    // bytes of element data
-  // extents[d] follow, then the elements (8-byte aligned).
+  // extents[d] follow, then the elements (aligned as Long, Double and
+  // pointers need: 4 bytes on i686, 8 on x86-64).
 
   int32_t* Extents() { return extentStorage; }
   const int32_t* Extents() const { return extentStorage; }
@@ -33,24 +36,29 @@ class Array final : public Object {
 
   void FreeObject() override;
   static size_t AllocationSize(int32_t dims, int32_t dataSize);
-  // Bytes from the object's start to its first element (8-byte aligned).
+  // Bytes from the object's start to its first element.
   static size_t DataOffset(int32_t dims);
 
   Array(const char* t, int32_t d, int32_t bytes) : tag(t), dims(d), dataSize(bytes) {}
   Array(StaticTag s) : Object(s, KX_REFS_STATIC), tag(nullptr), dims(0), dataSize(0) {}
 
  private:
-  int32_t extentStorage[1];  // really [dims]; data follows at an 8-byte boundary
+  int32_t extentStorage[1];  // really [dims]; the elements follow
 };
 
 // Element access is on every hot path (the Life step reads each cell eight
-// times), so the offset is computed inline.
+// times), so the offset is computed inline. On i686 the header is the
+// documented 20 bytes and 4-byte alignment adds nothing (a [57, 24] grid
+// takes 20 + 8 + 5472 = 5500 bytes); on x86-64 the 8-byte class pointer and
+// tag make it 32 bytes, and 8-byte alignment can add 4 after the extents.
+constexpr size_t kArrayElementAlign = std::max({alignof(Long), alignof(Double), alignof(void*)});
+
 inline size_t Array::DataOffset(int32_t dims) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
   constexpr size_t extents = offsetof(Array, extentStorage);
 #pragma GCC diagnostic pop
-  return (extents + 4 * static_cast<size_t>(dims) + 7) & ~size_t(7);
+  return (extents + 4 * static_cast<size_t>(dims) + kArrayElementAlign - 1) & ~(kArrayElementAlign - 1);
 }
 
 extern Array kxEmptyArray;

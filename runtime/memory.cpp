@@ -57,27 +57,33 @@ void PushFree(void* block, Int cls) {
 
 // --- presence bitmap -----------------------------------------------------------
 //
-// One bit per 16-byte unit. The documented layout maps 512 KiB regions to
-// 4 KiB blocks of 1024 words through one top table; with 47-bit user
-// addresses that table would need 2^28 entries, so the region index is split
-// once more: a 4096-entry root (address bits 46..35) points at lazily made
-// tables of 65536 region entries (bits 34..19). A lookup stays a few loads
-// and a bit test, and a word above the user address range is rejected at
-// once.
+// One bit per 16-byte unit, in 4 KiB blocks of 1024 words, each block
+// covering a 512 KiB region. With 32-bit addresses that is the documented
+// layout exactly: one top table indexed by address bits 31..19. With 47-bit
+// user addresses that table would need 2^28 entries, so there the region
+// index is split once more: a 4096-entry root (address bits 46..35) points at
+// lazily made tables of 65536 region entries (bits 34..19), and a word above
+// the user address range is rejected at once. Either way a lookup is a few
+// loads and a bit test.
 
 constexpr int kRegionShift = 19;  // 512 KiB regions
+using BitBlock = uint32_t[1024];
+
+#if UINTPTR_MAX == 0xffffffffu
+constexpr int kTopBits = 32 - kRegionShift;  // 8192 entries, 32 KiB
+BitBlock* bitmapTop[1 << kTopBits];
+
+inline BitBlock** BlockSlot(uintptr_t a, bool) { return &bitmapTop[a >> kRegionShift]; }
+#else
 constexpr int kMidBits = 16;
 constexpr int kRootShift = kRegionShift + kMidBits;
 constexpr int kRootBits = 12;
 constexpr uintptr_t kAddressLimit = uintptr_t(1) << (kRootShift + kRootBits);
 
-using BitBlock = uint32_t[1024];
 using MidTable = BitBlock*[1 << kMidBits];
-
 MidTable* bitmapRoot[1 << kRootBits];
-Int bitmapBlocks = 0;
 
-inline uint32_t* BitWord(uintptr_t a, bool create) {
+inline BitBlock** BlockSlot(uintptr_t a, bool create) {
   if (a >= kAddressLimit) return nullptr;
   MidTable*& mid = bitmapRoot[a >> kRootShift];
   if (!mid) {
@@ -85,7 +91,16 @@ inline uint32_t* BitWord(uintptr_t a, bool create) {
     mid = static_cast<MidTable*>(std::calloc(1, sizeof(MidTable)));
     if (!mid) OutOfMemory(sizeof(MidTable));
   }
-  BitBlock*& block = (*mid)[(a >> kRegionShift) & ((1u << kMidBits) - 1)];
+  return &(*mid)[(a >> kRegionShift) & ((1u << kMidBits) - 1)];
+}
+#endif
+
+Int bitmapBlocks = 0;
+
+inline uint32_t* BitWord(uintptr_t a, bool create) {
+  BitBlock** slot = BlockSlot(a, create);
+  if (!slot) return nullptr;
+  BitBlock*& block = *slot;
   if (!block) {
     if (!create) return nullptr;
     block = static_cast<BitBlock*>(std::calloc(1, sizeof(BitBlock)));
@@ -140,16 +155,21 @@ void EnsureScratch(size_t needed) {
   scratchCapacity = cap;
 }
 
-// Reads every 8-byte word from the current stack pointer up to the base,
-// then the callee-saved registers, which __builtin_unwind_init has made this
-// frame spill below the words read. Conservative on purpose: it reads stack
-// memory that AddressSanitizer considers out of bounds (other frames' red
-// zones), so it must not be instrumented.
+// Reads every pointer-sized word (4 bytes on i686, 8 on x86-64) from the
+// current stack pointer up to the base, then the callee-saved registers,
+// which __builtin_unwind_init has made this frame spill below the words
+// read. Conservative on purpose: it reads stack memory that AddressSanitizer
+// considers out of bounds (other frames' red zones), so it must not be
+// instrumented.
 __attribute__((noinline, no_sanitize_address)) size_t ScanStack() {
   __builtin_unwind_init();
   uintptr_t sp;
+#if defined(__x86_64__)
   asm volatile("mov %%rsp, %0" : "=r"(sp));
-  sp &= ~uintptr_t(7);
+#else
+  asm volatile("mov %%esp, %0" : "=r"(sp));
+#endif
+  sp &= ~uintptr_t(sizeof(uintptr_t) - 1);
   uintptr_t top = reinterpret_cast<uintptr_t>(stackBase);
   if (top <= sp) return 0;
   size_t words = (top - sp) / sizeof(uintptr_t);
@@ -158,11 +178,9 @@ __attribute__((noinline, no_sanitize_address)) size_t ScanStack() {
   size_t found = 0;
   for (size_t i = 0; i < words; ++i) {
     uintptr_t a = w[i];
-    if ((a & 15) || a >= kAddressLimit) continue;
-    MidTable* mid = bitmapRoot[a >> kRootShift];
-    if (!mid) continue;
-    BitBlock* block = (*mid)[(a >> kRegionShift) & ((1u << kMidBits) - 1)];
-    if (block && ((*block)[(a >> 9) & 1023] & BitMask(a))) scratch[found++] = reinterpret_cast<Object*>(a);
+    if (a & 15) continue;
+    const uint32_t* bits = BitWord(a, false);
+    if (bits && (*bits & BitMask(a))) scratch[found++] = reinterpret_cast<Object*>(a);
   }
   scratchCount = found;
   return words;
@@ -203,11 +221,10 @@ struct CollectionEnd {
 
 // --- aligned blocks ------------------------------------------------------------------
 
-// The block starts 1..16 bytes above the malloc result, at a 16-byte
-// boundary, and the word before it keeps the malloc result: 16 bytes of
-// slack plus that one pointer (scales with the pointer size).
+// The block starts at a 16-byte boundary at least one pointer above the
+// malloc result, and the word before it keeps that result.
 void* kxAlignedAlloc(size_t n) {
-  size_t total = n + 16 + sizeof(void*);
+  size_t total = n + kxAlignedOverhead;
   void* raw = std::malloc(total);
   if (!raw) OutOfMemory(total);
   uintptr_t r = reinterpret_cast<uintptr_t>(raw);

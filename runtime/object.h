@@ -231,6 +231,10 @@ void* kxStackBase();
 
 void* kxSmallAlloc(Int size);
 void kxSmallFree(void* block, Int size);
+// Bytes an aligned block asks of malloc beyond its size: 16 of slack to
+// reach a 16-byte boundary plus the word that keeps the malloc result
+// (20 on i686, 24 on x86-64).
+constexpr size_t kxAlignedOverhead = 16 + sizeof(void*);
 void* kxAlignedAlloc(size_t n);
 void kxAlignedFree(void* block);
 void* kxAlignedGrow(void* block, size_t oldSize, size_t newSize);

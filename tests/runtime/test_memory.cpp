@@ -3,6 +3,8 @@
 // collection modes, the statistics line and the consistency reports.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cstring>
 #include <regex>
 #include <string>
@@ -90,14 +92,17 @@ TEST(SmallBlocks, ChunksAreCarvedInOrderAndTheirTailsAreKept) {
 }
 
 TEST(AlignedBlocks, AlignmentStoredPointerAndGrowth) {
+  EXPECT_EQ(kxAlignedOverhead, OnArch<size_t>(20, 24));
   for (size_t n : {size_t(0), size_t(1), size_t(16), size_t(100000)}) {
     char* b = static_cast<char*>(kxAlignedAlloc(n));
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u) << n;
-    // The word before the block is the malloc result, 8..16 bytes below it.
+    // The word before the block is the malloc result, one pointer to 16
+    // bytes below it, and the block ends inside what malloc gave.
     char* raw = static_cast<char**>(static_cast<void*>(b))[-1];
-    EXPECT_GE(b - raw, 8) << n;
+    EXPECT_GE(b - raw, static_cast<ptrdiff_t>(sizeof(void*))) << n;
     EXPECT_LE(b - raw, 16) << n;
+    EXPECT_LE(b + n, raw + malloc_usable_size(raw)) << n;
     std::memset(b, 0x5a, n);
     kxAlignedFree(b);
   }
@@ -120,7 +125,10 @@ TEST(PresenceBitmap, MarksObjectStartsOnly) {
   EXPECT_TRUE(kxIsObjectAddress(p));
   EXPECT_FALSE(kxIsObjectAddress(c + 8));
   EXPECT_FALSE(kxIsObjectAddress(&kxEmptyArray));  // statics are not collector memory
-  EXPECT_FALSE(kxIsObjectAddress(reinterpret_cast<void*>(uintptr_t(1) << 62)));
+  // The top of the address space: the last top-table entry on i686, beyond
+  // the user address range on x86-64.
+  EXPECT_FALSE(kxIsObjectAddress(reinterpret_cast<void*>(~uintptr_t(15))));
+  EXPECT_FALSE(kxIsObjectAddress(reinterpret_cast<void*>(uintptr_t(1) << (8 * sizeof(uintptr_t) - 1))));
   EXPECT_GE(kxBitmapBlockCount(), 1);
 
   // A block that is handed out again while its bit is still set is reported.

@@ -5,7 +5,9 @@
 // bytes per pixel; runs in them read and write nothing, except that a run
 // converted into the working format from such an id becomes transparent
 // black, so that no caller ever sees uninitialised bytes.
+#if defined(__SSE2__)
 #include <immintrin.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -33,13 +35,21 @@ void CopyPixels(const uint8_t* src, uint8_t* dst, Int format, Int count) {
 
 // Swapping bytes 0 and 2 of each 4-byte pixel is its own inverse, so one
 // routine serves BGRA32 -> RGBA32 and back. Texture uploads convert whole
-// pictures this way, so it works on 16-byte blocks (SSE2 is part of every
-// x86-64 processor) to stay near the speed of a plain copy.
-static inline uint32_t SwapRedBlueWord(uint32_t v) {
-  return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+// pictures this way, so it works on 16-byte blocks where the target has
+// SSE2 (every x86-64 processor, and the i686 build asks for it) and on
+// 32-byte blocks where the processor turns out to have AVX2; the plain loop
+// does the tails and is the whole routine on a target without SSE2.
+static void SwapRedBluePlain(const uint8_t* src, uint8_t* dst, Int count) {
+  for (Int i = 0; i < count; ++i) {
+    uint32_t v;
+    std::memcpy(&v, src + 4 * i, 4);
+    v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+    std::memcpy(dst + 4 * i, &v, 4);
+  }
 }
 
-static void SwapRedBlueSse2(const uint8_t* src, uint8_t* dst, Int count) {
+#if defined(__SSE2__)
+static void SwapRedBlueBlocks(const uint8_t* src, uint8_t* dst, Int count) {
   Int i = 0;
   const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
   const __m128i low = _mm_set1_epi32(0xFF);
@@ -53,12 +63,7 @@ static void SwapRedBlueSse2(const uint8_t* src, uint8_t* dst, Int count) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), a);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i + 16), b);
   }
-  for (; i < count; ++i) {
-    uint32_t v;
-    std::memcpy(&v, src + 4 * i, 4);
-    v = SwapRedBlueWord(v);
-    std::memcpy(dst + 4 * i, &v, 4);
-  }
+  SwapRedBluePlain(src + 4 * i, dst + 4 * i, count - i);
 }
 
 // One byte shuffle per 32 bytes where the processor has AVX2.
@@ -76,7 +81,7 @@ __attribute__((target("avx2"))) static void SwapRedBlueAvx2(const uint8_t* src, 
   // without vzeroupper, and dirty upper state slows every later SSE
   // instruction in the process (scaling ran four times slower).
   _mm256_zeroupper();
-  SwapRedBlueSse2(src + 4 * i, dst + 4 * i, count - i);
+  SwapRedBlueBlocks(src + 4 * i, dst + 4 * i, count - i);
 }
 
 static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
@@ -84,9 +89,12 @@ static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
   if (avx2) {
     SwapRedBlueAvx2(src, dst, count);
   } else {
-    SwapRedBlueSse2(src, dst, count);
+    SwapRedBlueBlocks(src, dst, count);
   }
 }
+#else
+static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) { SwapRedBluePlain(src, dst, count); }
+#endif
 
 void PixelsToRgba32(const uint8_t* src, uint8_t* dst, Int srcFormat, Int count) {
   if (count <= 0) return;

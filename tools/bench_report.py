@@ -17,6 +17,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
 BUILD = os.environ.get("BUILD_DIR", os.path.join(SOURCE, "build"))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+# The whole-program parts run the lifesim of the build being measured.
+os.environ.setdefault("LIFESIM", os.path.join(BUILD, "app", "lifesim"))
 
 
 def run_bench(name, extra=()):
@@ -264,8 +266,9 @@ def main():
             cpu = next(l.split(":", 1)[1].strip() for l in f if l.startswith("model name"))
     except (OSError, StopIteration):
         pass
-    print("Machine: %s, %d cores, %s; OpenGL: Mesa llvmpipe on Xorg's dummy driver."
-          % (cpu, os.cpu_count(), platform.platform()))
+    arch = os.environ.get("LIFESIM_ARCH", "x86_64")
+    print("Machine: %s, %d cores, %s; programs built for %s; OpenGL: Mesa llvmpipe on Xorg's dummy driver."
+          % (cpu, os.cpu_count(), platform.platform(), arch))
     print("Build: %s" % os.path.abspath(BUILD))
     print()
     print("| Measure | Figure | Target | Ratio | Met | Note |")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the packages and builds lifesim, its tests and benchmarks into
-# build/ (BUILD_DIR overrides). Extra arguments go to cmake.
+# build/ (BUILD_DIR overrides). LIFESIM_ARCH=i686 builds the 32-bit x86
+# programs instead, into build-i686/. Extra arguments go to cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/arch.sh
 bash tools/packages.sh
-BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ARCH_CMAKE_ARGS[@]}" "$@"
 ninja -C "$BUILD_DIR" -j"$(nproc)"

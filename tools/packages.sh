@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package lifesim needs to build, run and test.
-# Used by the README's commands and by .ci/run, so the list lives here only.
+# Used by the README's commands and by .ci/run, so the lists live here only.
+# With LIFESIM_ARCH=i686 it also adds the i386 architecture (when missing)
+# and the 32-bit libraries the i686 build links and runs against.
 set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
@@ -12,13 +14,34 @@ PACKAGES=(
   dpkg-dev lintian man-db imagemagick
   clang libclang-rt-14-dev
 )
+# The i686 build: the compiler's 32-bit support, then the :i386 twin of
+# every library above that lifesim, its tests or its benchmarks link or
+# load (the X server and the tools stay 64-bit).
+PACKAGES_I386=(
+  g++-multilib
+  libx11-dev:i386 libxxf86vm-dev:i386 libxtst-dev:i386
+  libgl-dev:i386 libglx-dev:i386 libopengl-dev:i386
+  libgl1-mesa-dri:i386 libglx-mesa0:i386
+  libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
+)
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+case "${LIFESIM_ARCH:-x86_64}" in
+  x86_64) ;;
+  i686)
+    PACKAGES+=("${PACKAGES_I386[@]}")
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $SUDO dpkg --add-architecture i386
+      FORCE_UPDATE=1
+    fi
+    ;;
+  *) echo "LIFESIM_ARCH must be x86_64 or i686, not '$LIFESIM_ARCH'" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ -n "${FORCE_UPDATE:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] || $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

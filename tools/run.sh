@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
-BUILD_DIR=${BUILD_DIR:-build}
+source tools/arch.sh
 LIFESIM=$PWD/$BUILD_DIR/app/lifesim
 if [ -n "${DISPLAY:-}" ]; then
   exec "$LIFESIM" "$@"

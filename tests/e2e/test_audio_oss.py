@@ -5,6 +5,11 @@ emulation library of alsa-oss preloaded: its open("/dev/dsp") then reaches
 an ALSA configuration of this test's own, a file plugin that captures the
 stream into a file (and plays it into the null device). The capture shows
 what the output thread wrote.
+
+alsa-oss exists for one architecture per system only, the 64-bit one here.
+A 32-bit lifesim gets the project's stand-in instead (dspcapture.cpp), which
+sends the bytes written to "/dev/dsp" straight into the capture file: the
+same test then checks the same output thread.
 """
 import os
 import signal
@@ -15,6 +20,8 @@ import time
 from lifesim_e2e import LIFESIM, TOP, Lifesim, ServerTestCase, main
 
 LIBAOSS = "/usr/lib/x86_64-linux-gnu/libaoss.so"
+DSPCAPTURE = os.environ.get("LIFESIM_DSPCAPTURE",
+                            os.path.join(os.path.dirname(LIFESIM), "..", "tests", "e2e", "dspcapture.so"))
 BLOCK = 4096
 BYTES_PER_SECOND = 44100 * 2 * 2
 
@@ -29,10 +36,19 @@ pcm.silent { type null }
 """
 
 
+def is_32_bit(path):
+    with open(path, "rb") as f:
+        return f.read(5)[4] == 1  # EI_CLASS: ELFCLASS32
+
+
+def device_library():
+    return DSPCAPTURE if is_32_bit(LIFESIM) else LIBAOSS
+
+
 def preload():
-    """libaoss, behind the sanitizer runtime when lifesim was built with it
-    (that runtime refuses to start unless it is loaded first)."""
-    libs = [LIBAOSS]
+    """The device library, behind the sanitizer runtime when lifesim was
+    built with it (that runtime refuses to start unless it is loaded first)."""
+    libs = [device_library()]
     out = subprocess.run(["ldd", LIFESIM], capture_output=True, text=True).stdout
     for line in out.splitlines():
         if "libasan" in line and "=>" in line:
@@ -49,14 +65,16 @@ def capture_stats(path):
 
 class AudioOss(ServerTestCase):
     def setUp(self):
-        self.assertTrue(os.path.exists(LIBAOSS), "alsa-oss is not installed (tools/packages.sh)")
+        self.assertTrue(os.path.exists(device_library()),
+                        "%s is missing (alsa-oss from tools/packages.sh, or the build)" % device_library())
         self.dir = tempfile.TemporaryDirectory(prefix="lifesim-oss-")
         self.addCleanup(self.dir.cleanup)
         self.capture = os.path.join(self.dir.name, "dsp.raw")
         conf = os.path.join(self.dir.name, "asoundrc")
         with open(conf, "w") as f:
             f.write(ASOUNDRC % self.capture)
-        self.env = dict(self.x.env, LD_PRELOAD=preload(), ALSA_CONFIG_PATH=conf)
+        self.env = dict(self.x.env, LD_PRELOAD=preload(), ALSA_CONFIG_PATH=conf,
+                        LIFESIM_DSP_CAPTURE=self.capture)
 
     def start(self):
         sim = Lifesim(self.env)

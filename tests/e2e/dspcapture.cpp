@@ -1,0 +1,46 @@
+// Preloaded into lifesim by the audio test where no OSS emulation library
+// of lifesim's own word size can be installed (the Debian package is not
+// multi-arch, so a 32-bit lifesim on a 64-bit system has none). It stands in
+// for the sound device and nothing else: opening "/dev/dsp" opens the file
+// named by LIFESIM_DSP_CAPTURE instead, so the test sees every byte the
+// output thread writes. The device's ioctls then reach a regular file and
+// fail, which the output thread tolerates for files and pipes anyway.
+#include <dlfcn.h>
+#include <fcntl.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using OpenFn = int (*)(const char*, int, ...);
+
+int Open(OpenFn real, const char* path, int flags, va_list args) {
+  mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  const char* capture = std::getenv("LIFESIM_DSP_CAPTURE");
+  if (capture && path && std::strcmp(path, "/dev/dsp") == 0) {
+    return real(capture, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
+  return real(path, flags, mode);
+}
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+  static const OpenFn real = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open"));
+  va_list args;
+  va_start(args, flags);
+  int fd = Open(real, path, flags, args);
+  va_end(args);
+  return fd;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  static const OpenFn real = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open64"));
+  va_list args;
+  va_start(args, flags);
+  int fd = Open(real, path, flags, args);
+  va_end(args);
+  return fd;
+}

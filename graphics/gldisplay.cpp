@@ -161,13 +161,22 @@ Int NextPowerOfTwo(Int n) {
   return p;
 }
 
+// A size above GL_MAX_TEXTURE_SIZE is refused by every proxy query, so it
+// is halved without asking: the result is the same, and the driver is never
+// handed sizes it mishandles (the 32-bit llvmpipe overruns its stack on a
+// 2^24-wide proxy). Without a context the limit reads 0 and nothing is
+// accepted, as the proxy queries would answer.
 void FitTextureSize(Int* width, Int* height) {
   Int w = NextPowerOfTwo(*width);
   Int h = NextPowerOfTwo(*height);
+  GLint limit = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
   for (;;) {
-    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     GLint accepted = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
+    if (w <= limit && h <= limit) {
+      glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+      glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
+    }
     if (accepted != 0) break;
     if (w == 1 && h == 1) kxRaiseError(KX_STR("Unable to calculate tex size"));
     if (w > 1) w /= 2;

@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 #include <GL/glx.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "graphics/font8x16.h"
@@ -43,6 +44,9 @@ TEST_F(GLContextTest, FitTextureSizeRoundsUpShrinksToTheLimitAndRaisesWithoutACo
   w = 1 << 24;
   FitTextureSize(&w, &h);
   EXPECT_EQ(w, limit);
+  Int halvedHeight = 32;  // both sides halve together, not only the one too large
+  for (Int s = 1 << 24; s > limit; s /= 2) halvedHeight = std::max(1, halvedHeight / 2);
+  EXPECT_EQ(h, halvedHeight);
 
   // With nothing bound every proxy query reads 0, down to 1 x 1.
   glXMakeCurrent(X11Display(), None, nullptr);

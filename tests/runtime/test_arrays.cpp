@@ -44,7 +44,7 @@ TEST(ArrayCreation, GridOf57By24Ints) {
   // 20 + 4d + data size as documented on i686; on x86-64 8-byte pointers
   // and alignment put the elements after a 40-byte header.
   EXPECT_EQ(Array::AllocationSize(2, 5472), OnArch<size_t>(5500, 40 + 5472));
-  EXPECT_EQ(Array::AllocationSize(1, 400), OnArch<size_t>(24 + 400, 32 + 400));
+  EXPECT_EQ(Array::AllocationSize(1, 400), OnArch<size_t>(24 + 400, 40 + 400));
   EXPECT_EQ(a->Extents()[0], 1368);
   EXPECT_EQ(a->Extents()[1], 24);
   EXPECT_EQ(a->dataSize, 5472);

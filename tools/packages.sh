@@ -36,9 +36,16 @@ case "${LIFESIM_ARCH:-x86_64}" in
     ;;
   *) echo "LIFESIM_ARCH must be x86_64 or i686, not '$LIFESIM_ARCH'" >&2; exit 2 ;;
 esac
+# With the i386 twins installed, a bare name is ambiguous to dpkg -s: ask
+# for the native architecture's package then (architecture-independent
+# packages answer to the bare name).
+native=$(dpkg --print-architecture)
+installed() {
+  dpkg -s "$1" >/dev/null 2>&1 || { [[ $1 != *:* ]] && dpkg -s "$1:$native" >/dev/null 2>&1; }
+}
 missing=()
 for p in "${PACKAGES[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${FORCE_UPDATE:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive

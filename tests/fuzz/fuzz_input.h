@@ -65,12 +65,15 @@ class FuzzInput {
 
 // The collector scans from here down: objects of one input live in frames
 // below the harness entry, which sets the base again on every call.
-inline void FuzzBegin(void* frame) {
+// Registers this input's stack base; the first input also starts the
+// runtime, then runs the harness's own once-only set-up (if any).
+inline void FuzzBegin(void* frame, void (*setUp)() = nullptr) {
   static bool started = false;
   kxSetStackBase(frame);
   if (!started) {
     started = true;
     InitRuntimeModule();
+    if (setUp) setUp();
   }
 }
 

@@ -91,22 +91,21 @@ void CheckTranslation(FuzzInput& in) {
   FUZZ_CHECK(X11KeyCode(&event) == 0 && X11KeyCode(nullptr) == 0);
 }
 
+void SetUp() {
+  InitEventModule();
+  AttachHook(EventHookId, &Catch, nullptr, 0);
+  // The simulator's own keys and the three whole-keysym ones.
+  FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Escape) == 27 && X11KeyCodeFromKeysym(XK_space) == 32);
+  FUZZ_CHECK(X11KeyCodeFromKeysym(XK_1) == 49 && X11KeyCodeFromKeysym(XK_2) == 50);
+  FUZZ_CHECK(X11KeyCodeFromKeysym(XK_s) == 83);
+  FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Print) == 42 && X11KeyCodeFromKeysym(XK_Insert) == 45);
+  FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Menu) == 93);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzBegin(__builtin_frame_address(0));
-  static bool started = false;
-  if (!started) {
-    started = true;
-    InitEventModule();
-    AttachHook(EventHookId, &Catch, nullptr, 0);
-    // The simulator's own keys and the three whole-keysym ones.
-    FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Escape) == 27 && X11KeyCodeFromKeysym(XK_space) == 32);
-    FUZZ_CHECK(X11KeyCodeFromKeysym(XK_1) == 49 && X11KeyCodeFromKeysym(XK_2) == 50);
-    FUZZ_CHECK(X11KeyCodeFromKeysym(XK_s) == 83);
-    FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Print) == 42 && X11KeyCodeFromKeysym(XK_Insert) == 45);
-    FUZZ_CHECK(X11KeyCodeFromKeysym(XK_Menu) == 93);
-  }
+  FuzzBegin(__builtin_frame_address(0), &SetUp);
   FuzzInput in(data, size);
   while (!in.Empty()) {
     if (in.Flag()) {

@@ -155,6 +155,10 @@ class Lifesim:
             fcntl.fcntl(stream.fileno(), fcntl.F_SETFL, fl | os.O_NONBLOCK)
         self.out = ""
         self.err = ""
+        # When each bottom marker was read: the frame's present, as the
+        # reader saw it (counted as the text arrives, not by rescanning it).
+        self.bottom_stamps = []
+        self.reads = []  # (time, length of stdout text after the read)
 
     def pump(self, timeout=0.05):
         streams = [s for s in (self.proc.stdout, self.proc.stderr) if not s.closed]
@@ -165,7 +169,12 @@ class Lifesim:
             except BlockingIOError:
                 continue
             if s is self.proc.stdout:
+                now = time.monotonic()
+                seen = len(self.out) - len(BOTTOM) + 1
                 self.out += chunk.decode("latin-1")
+                new = self.out.count(BOTTOM, max(seen, 0))
+                self.bottom_stamps.extend([now] * new)
+                self.reads.append((now, len(self.out)))
             else:
                 self.err += chunk.decode("latin-1")
 
@@ -185,8 +194,16 @@ class Lifesim:
             self.pump()
         return time.monotonic()
 
+    def read_time(self, text, n=1):
+        """When the n-th copy of text had been read."""
+        at = -1
+        for _ in range(n):
+            at = self.out.index(text, at + 1)
+        end = at + len(text)
+        return next(t for t, length in self.reads if length >= end)
+
     def frames(self):
-        return self.out.count(BOTTOM)
+        return len(self.bottom_stamps)
 
     def wait_exit(self, timeout=20.0):
         deadline = time.monotonic() + timeout

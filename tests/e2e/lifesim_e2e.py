@@ -11,6 +11,7 @@ import select
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -45,34 +46,47 @@ class XServer:
         if xvfb:
             # Servers started at the same moment by other suites can race
             # for a display number: try again with a fresh one.
+            errors = []
             for attempt in range(5):
-                if self._start_xvfb():
+                if self._start_xvfb(errors):
                     break
                 self.stop()
             else:
-                raise RuntimeError("Xvfb did not start")
+                raise RuntimeError("Xvfb did not start:\n" + "\n".join(errors))
         else:
             out = subprocess.run(["bash", XSERVER, "start", config], check=True,
                                  capture_output=True, text=True)
             self.display = out.stdout.strip().splitlines()[-1]
         self.env = dict(os.environ, DISPLAY=self.display)
 
-    def _start_xvfb(self):
+    def _start_xvfb(self, errors):
         r, w = os.pipe()
+        log = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
         os.close(w)
-        num = os.read(r, 32).decode().strip()
+        # The server writes the number and its newline separately and dies if
+        # the pipe is gone before the second write: read up to the newline.
+        num = b""
+        while not num.endswith(b"\n"):
+            chunk = os.read(r, 32)
+            if not chunk:
+                break
+            num += chunk
         os.close(r)
+        num = num.decode().strip()
         self.display = ":" + num
         deadline = time.monotonic() + 10
-        while subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
-                             capture_output=True).returncode != 0:
+        while not num or subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
+                                        capture_output=True).returncode != 0:
             if time.monotonic() > deadline or self.proc.poll() is not None or not num:
+                log.seek(0)
+                errors.append(log.read().decode(errors="replace").strip()[-400:])
+                log.close()
                 return False
             time.sleep(0.1)
+        log.close()
         return True
 
     @property

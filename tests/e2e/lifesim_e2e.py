@@ -61,32 +61,24 @@ class XServer:
 
     def _start_xvfb(self, errors):
         r, w = os.pipe()
-        log = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
-        os.close(w)
-        # The server writes the number and its newline separately and dies if
-        # the pipe is gone before the second write: read up to the newline.
-        num = b""
-        while not num.endswith(b"\n"):
-            chunk = os.read(r, 32)
-            if not chunk:
-                break
-            num += chunk
-        os.close(r)
-        num = num.decode().strip()
-        self.display = ":" + num
-        deadline = time.monotonic() + 10
-        while not num or subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
-                                        capture_output=True).returncode != 0:
-            if time.monotonic() > deadline or self.proc.poll() is not None or not num:
-                log.seek(0)
-                errors.append(log.read().decode(errors="replace").strip()[-400:])
-                log.close()
-                return False
-            time.sleep(0.1)
-        log.close()
+        with tempfile.TemporaryFile() as log:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
+            os.close(w)
+            # The server writes the number and its newline separately and dies
+            # if the pipe is gone before the second write: read the whole line.
+            with os.fdopen(r, "rb") as pipe:
+                num = pipe.readline().decode().strip()
+            self.display = ":" + num
+            deadline = time.monotonic() + 10
+            while not num or subprocess.run(["xdpyinfo"], env=dict(os.environ, DISPLAY=self.display),
+                                            capture_output=True).returncode != 0:
+                if not num or time.monotonic() > deadline or self.proc.poll() is not None:
+                    log.seek(0)
+                    errors.append(log.read().decode(errors="replace").strip()[-400:])
+                    return False
+                time.sleep(0.1)
         return True
 
     @property

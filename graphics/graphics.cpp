@@ -56,6 +56,7 @@ struct GraphicsLayer {
   Long frameClock = 0;
   Int syncStart = 0;
   Int syncHertz = 0;
+  Int syncTestFlip = 0;  // the vertical-sync test's flip under way, from 1
   bool endRegistered = false;
 };
 GraphicsLayer G;
@@ -95,17 +96,23 @@ Int TestVerticalSync(Int hertz) {
   const Int deadline = static_cast<Int>(static_cast<uint32_t>(kxMilliSecs()) + kSyncTestMillis);
   const Int period = 1000 / hertz;
   Int run = 0;
+  Int synced = 1;
   while (MillisSince(deadline) < 0) {
     const Int t0 = kxMilliSecs();
+    ++G.syncTestFlip;
     Present(1);
     const Int diff = MillisSince(t0) - period;
     if (diff >= -1 && diff <= 1) {
-      if (++run == kSyncRunNeeded) return 0;
+      if (++run == kSyncRunNeeded) {
+        synced = 0;
+        break;
+      }
     } else {
       run = 0;
     }
   }
-  return 1;
+  G.syncTestFlip = 0;
+  return synced;
 }
 
 }  // namespace
@@ -237,6 +244,7 @@ Int CurrentGraphicsDepth() { return G.depth; }
 Int CurrentGraphicsHertz() { return G.hertz; }
 Int CurrentGraphicsFlags() { return G.flags; }
 Int GraphicsSoftSync() { return G.softSync; }
+Int VerticalSyncTestFlip() { return G.syncTestFlip; }
 Long GraphicsFrameClock() { return G.frameClock; }
 
 TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags) {

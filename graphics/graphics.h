@@ -70,6 +70,10 @@ TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags);
 void EndGraphics();
 void Flip(Int sync);
 Int GraphicsSoftSync();  // 1 when Flip(-1) paces frames in software
+// The number of the vertical-sync test's flip being presented, from 1; 0
+// outside the test. A driver may prepare there what a first frame would
+// otherwise wait for, since the test waits anyway.
+Int VerticalSyncTestFlip();
 // Virtual time of software pacing in thousandths of a frame: grows by 1000
 // per paced frame, restarts with each Graphics.
 Long GraphicsFrameClock();

@@ -105,6 +105,26 @@ void TexturingOff() {
   }
 }
 
+// One quad of the bound texture, texture corners (u0, v0) - (u1, v1).
+void TexturedQuad(Float u0, Float v0, Float u1, Float v1, Float x0, Float y0, Float x1, Float y1,
+                  Float tx, Float ty) {
+  Float x, y;
+  glBegin(GL_QUADS);
+  glTexCoord2f(u0, v0);
+  Map(x0, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(u1, v0);
+  Map(x1, y0, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(u1, v1);
+  Map(x1, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  glTexCoord2f(u0, v1);
+  Map(x0, y1, tx, ty, &x, &y);
+  Vertex(x, y);
+  glEnd();
+}
+
 GLubyte ClampByte(Int v) { return static_cast<GLubyte>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // Runs texture work in the shared context (a no-op toggle in full-screen
@@ -240,21 +260,7 @@ TGLTextureFrame* TGLTextureFrame::CreateFromPixmap(TPixmap* pixmap, Int flags) {
 
 void TGLTextureFrame::Paint(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
   TexturingOn(texture);
-  Float x, y;
-  glBegin(GL_QUADS);
-  glTexCoord2f(leftU, topV);
-  Map(x0, y0, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(rightU, topV);
-  Map(x1, y0, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(rightU, bottomV);
-  Map(x1, y1, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(leftU, bottomV);
-  Map(x0, y1, tx, ty, &x, &y);
-  Vertex(x, y);
-  glEnd();
+  TexturedQuad(leftU, topV, rightU, bottomV, x0, y0, x1, y1, tx, ty);
 }
 
 void TGLTextureFrame::Release() {
@@ -271,6 +277,54 @@ void TGLTextureFrame::Release() {
 }
 
 TGLTextureFrame::~TGLTextureFrame() { Release(); }
+
+namespace {
+
+// llvmpipe compiles code for each combination of drawing states the first
+// time it draws with it, inside that draw: some 25 ms of a program's first
+// frame. The first flip of the vertical-sync test, which waits up to a
+// second anyway, first draws with each blend mode, untextured and textured
+// with each filter, one quad in one colour and then two quads whose colour
+// changes between them (the colour then travels with each vertex, which is
+// other code), inside an empty scissor box: the code is made and no pixel
+// changes. The quads have a real size, since llvmpipe drops empty ones
+// before compiling anything. The work stops after kWarmUpMillis, so that
+// on a display with vertical sync the test keeps most of its second for
+// the flips it times.
+constexpr Int kWarmUpMillis = 300;
+
+void WarmUp(TGLRender2DDriver* driver, TRender2DGraphics* g) {
+  static const GLubyte kColors[2][4] = {{255, 255, 255, 255}, {0, 0, 0, 255}};
+  const uint32_t start = static_cast<uint32_t>(kxMilliSecs());
+  Enable(GL_SCISSOR_TEST);
+  glScissor(0, 0, 0, 0);
+  const GLuint textures[3] = {0, CreateTexture(8, 8, 0), CreateTexture(8, 8, IMAGE_FILTERED)};
+  for (Int i = 0; i < 3 * 5; ++i) {
+    if (static_cast<uint32_t>(kxMilliSecs()) - start >= uint32_t(kWarmUpMillis)) break;
+    driver->ApplyBlend(BLEND_MASKED + i % 5);
+    const GLuint texture = textures[i / 5];
+    for (Int quads = 1; quads <= 2; ++quads) {
+      if (texture) TexturingOn(texture);
+      for (Int q = 0; q < quads; ++q) {
+        glColor4ubv(kColors[q]);
+        if (texture) {
+          TexturedQuad(0, 0, 1, 1, 0, 0, 8, 8, 0, 0);
+        } else {
+          driver->FillRect(0, 0, 8, 8, 0, 0);
+          driver->StrokeLine(0, 0, 8, 8, 0, 0);
+        }
+      }
+      glFlush();  // ends the batch: the next one starts with one colour again
+    }
+    TexturingOff();
+  }
+  glDeleteTextures(2, textures + 1);
+  boundTexture = 0;
+  SendColor();
+  driver->ApplyBlend(g->blend);
+  driver->ApplyClipRect(g->clipX, g->clipY, g->clipWidth, g->clipHeight);
+}
+}  // namespace
 
 // --- the driver: display work ------------------------------------------------
 
@@ -322,7 +376,10 @@ void TGLRender2DDriver::SelectDisplay(TGraphics* graphics) {
   ApplyAlpha(g->alpha);
 }
 
-void TGLRender2DDriver::Present(Int sync) { GLDisplayDriver()->Present(sync); }
+void TGLRender2DDriver::Present(Int sync) {
+  if (VerticalSyncTestFlip() == 1) WarmUp(this, Render2DState());
+  GLDisplayDriver()->Present(sync);
+}
 
 TImageFrame* TGLRender2DDriver::CreateFrame(TPixmap* pixmap, Int flags) {
   SharedContextScope shared;

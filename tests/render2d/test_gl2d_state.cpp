@@ -40,6 +40,12 @@ TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
   EXPECT_TRUE(clear[0] == 0 && clear[1] == 0 && clear[2] == 0 && clear[3] == 1);
   CurrentGlColor(colour);
   EXPECT_TRUE(colour[0] == 1 && colour[1] == 1 && colour[2] == 1 && colour[3] == 1);
+  // The drawing made during the sync test to prepare the first frame's
+  // code left no texture behind, none bound and texturing off.
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_EQ(Integer(GL_TEXTURE_BINDING_2D), 0);
+  for (GLuint name = 1; name <= 8; ++name) EXPECT_FALSE(glIsTexture(name)) << name;
+  EXPECT_EQ(VerticalSyncTestFlip(), 0);
   // Both buffers were cleared.
   for (GLenum buffer : {GL_FRONT, GL_BACK}) {
     glReadBuffer(buffer);

@@ -105,23 +105,21 @@ void TexturingOff() {
   }
 }
 
+void TexturedVertex(Float u, Float v, Float lx, Float ly, Float tx, Float ty) {
+  Float x, y;
+  glTexCoord2f(u, v);
+  Map(lx, ly, tx, ty, &x, &y);
+  Vertex(x, y);
+}
+
 // One quad of the bound texture, texture corners (u0, v0) - (u1, v1).
 void TexturedQuad(Float u0, Float v0, Float u1, Float v1, Float x0, Float y0, Float x1, Float y1,
                   Float tx, Float ty) {
-  Float x, y;
   glBegin(GL_QUADS);
-  glTexCoord2f(u0, v0);
-  Map(x0, y0, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(u1, v0);
-  Map(x1, y0, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(u1, v1);
-  Map(x1, y1, tx, ty, &x, &y);
-  Vertex(x, y);
-  glTexCoord2f(u0, v1);
-  Map(x0, y1, tx, ty, &x, &y);
-  Vertex(x, y);
+  TexturedVertex(u0, v0, x0, y0, tx, ty);
+  TexturedVertex(u1, v0, x1, y0, tx, ty);
+  TexturedVertex(u1, v1, x1, y1, tx, ty);
+  TexturedVertex(u0, v1, x0, y1, tx, ty);
   glEnd();
 }
 

@@ -125,14 +125,17 @@ static Int TruncateToInt(double v) {
 void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy, Float jx,
                               Float jy) {
   if (!text) return;
+  // Unrotated, unscaled text (nearly all of it): the offsets are the
+  // glyph's own, which the general products below give exactly.
+  const bool upright = ix == 1 && iy == 0 && jx == 0 && jy == 1;
   for (Int i = 0; i < text->length; ++i) {
     Int index = GlyphIndex(text->units[i]);
     if (index < 0) continue;
     TImageGlyph* glyph = GetGlyph(index);
     if (!glyph) continue;
     if (TImage* image = glyph->image) {
-      Int dx = TruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
-      Int dy = TruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
+      Int dx = upright ? glyph->x : TruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
+      Int dy = upright ? glyph->y : TruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
       if (TImageFrame* frame = image->GetFrame(0)) {
         frame->Paint(0, 0, Float(image->width), Float(image->height), x + Float(dx), y + Float(dy));
       }

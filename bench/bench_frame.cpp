@@ -167,12 +167,19 @@ double Percentile(std::vector<double> v, double q) {
   return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
 }
 
+// BENCH_FRAME_FRAMES lengthens the breakdown to catch rare long frames.
+int BreakdownFrames() {
+  const char* n = std::getenv("BENCH_FRAME_FRAMES");
+  return n && std::atoi(n) > 0 ? std::atoi(n) : 600;
+}
+
 // Args: render mode, split (1: wait for the rasteriser before the present).
+// worst_<part> gives the parts of the frame that ended the longest interval.
 void BM_FrameBreakdown(benchmark::State& state) {
   if (!OpenLikeLifesim(state)) return;
   iModeRendu = static_cast<uint16_t>(state.range(0));
   splitSwap = state.range(1) != 0;
-  constexpr int kFrames = 600;
+  const int kFrames = BreakdownFrames();
   Phases p;
   for (int i = 0; i < 30; ++i) RunTimedFrame(p);  // settle the pacing and the JIT
   p = Phases();
@@ -184,9 +191,13 @@ void BM_FrameBreakdown(benchmark::State& state) {
     }
   }
   for (size_t i = 1; i < ends.size(); ++i) p.frame.push_back(Ms(ends[i - 1], ends[i]));
+  // Interval k ends with frame k + 1 of the timed ones.
+  const size_t worst =
+      size_t(std::max_element(p.frame.begin(), p.frame.end()) - p.frame.begin()) + 1;
   const auto put = [&](const char* name, const std::vector<double>& v) {
     state.counters[std::string(name) + "_med"] = Percentile(v, 0.5);
     state.counters[std::string(name) + "_p99"] = Percentile(v, 0.99);
+    if (&v != &p.frame && worst < v.size()) state.counters[std::string("worst_") + name] = v[worst];
   };
   put("input", p.input);
   put("life", p.life);
@@ -199,6 +210,9 @@ void BM_FrameBreakdown(benchmark::State& state) {
   put("pump", p.pump);
   put("frame", p.frame);
   state.counters["frame_max"] = *std::max_element(p.frame.begin(), p.frame.end());
+  // On the monotonic clock, to match against bench/stallwatch's gaps.
+  state.counters["worst_end_s"] =
+      std::chrono::duration<double>(ends[worst].time_since_epoch()).count();
   state.counters["per_second"] = double(ends.size() - 1) / (Ms(ends.front(), ends.back()) / 1e3);
   splitSwap = false;
 }

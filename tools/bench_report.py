@@ -138,7 +138,9 @@ def frame():
                  "pump")
         row("mode-%d frame, p99 interval over 600 frames (in-process, full screen)" % mode,
             b["frame_p99"], "ms", 18,
-            note="median ms: " + ", ".join("%s %.2f" % (p, b[p + "_med"]) for p in parts))
+            note="median ms: " + ", ".join("%s %.2f" % (p, b[p + "_med"]) for p in parts)
+            + "; longest %.2f ms, its parts: " % b["frame_max"]
+            + ", ".join("%s %.2f" % (p, b["worst_" + p]) for p in parts))
         for settled, grid in ((0, "seeded grid"), (1, "grid after 600 generations")):
             c = r["BM_FrameCpu/mode:%d/settled:%d/iterations:%s"
                   % (mode, settled, frame_cpu_iterations())]

@@ -7,8 +7,8 @@
 //
 // BM_FrameCpu compares the main thread's CPU for the drawing of one frame
 // through the 2D API (the simulator's functions) with the same OpenGL calls
-// issued directly: medians of each side and of the ratio within each pair. Both write the frame's markers, so the ratio is that of
-// the drawing. Under callgrind, --toggle-collect='*::ApiFrame()' and
+// issued directly: medians of each side and of the ratio within each pair.
+// Both write the frame's markers, so the ratio is that of the drawing. Under callgrind, --toggle-collect='*::ApiFrame()' and
 // --toggle-collect='*::DirectFrame(int, long)' count each side's instructions.
 //
 // Run under tools/with-xserver.sh with --benchmark_out=FILE: the markers go
@@ -167,10 +167,10 @@ double Percentile(std::vector<double> v, double q) {
   return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
 }
 
-// BENCH_FRAME_FRAMES lengthens the breakdown to catch rare long frames.
-int BreakdownFrames() {
-  const char* n = std::getenv("BENCH_FRAME_FRAMES");
-  return n && std::atoi(n) > 0 ? std::atoi(n) : 600;
+// A positive count from the environment, else the default.
+int EnvCount(const char* name, int otherwise) {
+  const char* n = std::getenv(name);
+  return n && std::atoi(n) > 0 ? std::atoi(n) : otherwise;
 }
 
 // Args: render mode, split (1: wait for the rasteriser before the present).
@@ -179,7 +179,8 @@ void BM_FrameBreakdown(benchmark::State& state) {
   if (!OpenLikeLifesim(state)) return;
   iModeRendu = static_cast<uint16_t>(state.range(0));
   splitSwap = state.range(1) != 0;
-  const int kFrames = BreakdownFrames();
+  // BENCH_FRAME_FRAMES lengthens the run to catch rare long frames.
+  const int kFrames = EnvCount("BENCH_FRAME_FRAMES", 600);
   Phases p;
   for (int i = 0; i < 30; ++i) RunTimedFrame(p);  // settle the pacing and the JIT
   p = Phases();
@@ -406,14 +407,10 @@ void BM_FrameCpu(benchmark::State& state) {
   state.counters["mean_ratio"] = apiSum / directSum;
 }
 // BENCH_FRAME_CPU_ITERATIONS shortens the run under callgrind.
-int FrameCpuIterations() {
-  const char* n = std::getenv("BENCH_FRAME_CPU_ITERATIONS");
-  return n && std::atoi(n) > 0 ? std::atoi(n) : 300;
-}
 BENCHMARK(BM_FrameCpu)
     ->ArgsProduct({{1, 2}, {0, 1}})
     ->ArgNames({"mode", "settled"})
-    ->Iterations(FrameCpuIterations())
+    ->Iterations(EnvCount("BENCH_FRAME_CPU_ITERATIONS", 300))
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <vector>
 
 #include "app/life.h"
@@ -198,17 +199,20 @@ void BM_FrameBreakdown(benchmark::State& state) {
   const auto put = [&](const char* name, const std::vector<double>& v) {
     state.counters[std::string(name) + "_med"] = Percentile(v, 0.5);
     state.counters[std::string(name) + "_p99"] = Percentile(v, 0.99);
-    if (&v != &p.frame && worst < v.size()) state.counters[std::string("worst_") + name] = v[worst];
   };
-  put("input", p.input);
-  put("life", p.life);
-  put("emit", p.emit);
-  put("delay", p.delay);
-  put("flush", p.flush);
-  put("flip_wait", p.flipWait);
-  put("raster", p.raster);
-  put("present", p.present);
-  put("pump", p.pump);
+  const auto part = [&](const char* name, const std::vector<double>& v) {
+    put(name, v);
+    state.counters[std::string("worst_") + name] = v[worst];
+  };
+  part("input", p.input);
+  part("life", p.life);
+  part("emit", p.emit);
+  part("delay", p.delay);
+  part("flush", p.flush);
+  part("flip_wait", p.flipWait);
+  part("raster", p.raster);
+  part("present", p.present);
+  part("pump", p.pump);
   put("frame", p.frame);
   state.counters["frame_max"] = *std::max_element(p.frame.begin(), p.frame.end());
   // On the monotonic clock, to match against bench/stallwatch's gaps.
@@ -377,7 +381,6 @@ void BM_FrameCpu(benchmark::State& state) {
   DrawApiFrame();  // every glyph drawn once, so each has its texture
   if (!FetchGlyphQuads(state)) return;
   std::vector<double> api, direct, ratio;
-  double apiSum = 0, directSum = 0;
   long frames = 0;
   for (auto _ : state) {
     double side[2] = {0, 0};  // API, direct
@@ -397,14 +400,13 @@ void BM_FrameCpu(benchmark::State& state) {
     direct.push_back(side[1]);
     ratio.push_back(side[0] / side[1]);
     Flip(0);  // presented as in the program, outside the timed drawing
-    apiSum += side[0];
-    directSum += side[1];
     ++frames;
   }
   state.counters["api_us"] = Percentile(api, 0.5);
   state.counters["direct_us"] = Percentile(direct, 0.5);
   state.counters["ratio"] = Percentile(ratio, 0.5);
-  state.counters["mean_ratio"] = apiSum / directSum;
+  state.counters["mean_ratio"] =
+      std::accumulate(api.begin(), api.end(), 0.0) / std::accumulate(direct.begin(), direct.end(), 0.0);
 }
 // BENCH_FRAME_CPU_ITERATIONS shortens the run under callgrind.
 BENCHMARK(BM_FrameCpu)

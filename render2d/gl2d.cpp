@@ -113,8 +113,10 @@ void TexturedVertex(Float u, Float v, Float lx, Float ly, Float tx, Float ty) {
 }
 
 // One quad of the bound texture, texture corners (u0, v0) - (u1, v1).
-void TexturedQuad(Float u0, Float v0, Float u1, Float v1, Float x0, Float y0, Float x1, Float y1,
-                  Float tx, Float ty) {
+// Every glyph is one of these: inlined into its callers.
+inline __attribute__((always_inline)) void TexturedQuad(Float u0, Float v0, Float u1, Float v1,
+                                                       Float x0, Float y0, Float x1, Float y1,
+                                                       Float tx, Float ty) {
   glBegin(GL_QUADS);
   TexturedVertex(u0, v0, x0, y0, tx, ty);
   TexturedVertex(u1, v0, x1, y0, tx, ty);

@@ -43,22 +43,28 @@ static void DropDriverFrame(TImage* image, Int index) {
   kxArraySetRef(image->frames, index, nullptr);
 }
 
-TImageFrame* TImage::GetFrame(Int index) {
-  CheckFrameIndex(this, index);
-  Int* generations = frameGenerations->Elements<Int>();
-  if (generations[index] == GraphicsGeneration) {
-    return static_cast<TImageFrame*>(frames->RefElements()[index]);
-  }
+// Makes the driver frame of frame `index` for the current graphics
+// generation. Kept out of GetFrame so that the common case, a frame
+// already made, stays a few loads and a compare.
+static __attribute__((noinline)) TImageFrame* BuildDriverFrame(TImage* image, Int index) {
   TRender2DDriver* driver = CurrentRender2DDriver();
   if (!driver) kxRaiseNullAccess();
-  TPixmap* pixmap = LockPixmap(index, 1, 0);
-  TImageFrame* frame = driver->CreateFrame(pixmap, flags);
+  TPixmap* pixmap = image->LockPixmap(index, 1, 0);
+  TImageFrame* frame = driver->CreateFrame(pixmap, image->flags);
   ++framesBuilt;
   // The arrays may not be touched through a pointer kept across the
   // driver call: refetch them.
-  frameGenerations->Elements<Int>()[index] = GraphicsGeneration;
-  kxArraySetRef(frames, index, frame);
+  image->frameGenerations->Elements<Int>()[index] = GraphicsGeneration;
+  kxArraySetRef(image->frames, index, frame);
   return frame;
+}
+
+TImageFrame* TImage::GetFrame(Int index) {
+  CheckFrameIndex(this, index);
+  if (frameGenerations->Elements<Int>()[index] == GraphicsGeneration) {
+    return static_cast<TImageFrame*>(frames->RefElements()[index]);
+  }
+  return BuildDriverFrame(this, index);
 }
 
 TPixmap* TImage::LockPixmap(Int index, Int read, Int write) {

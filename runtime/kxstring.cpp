@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "runtime/array.h"
 #include "runtime/error.h"
@@ -253,15 +255,29 @@ Int kxWTextLength(const uint16_t* text) {
 
 String* kxStringCopyWText(const uint16_t* text) { return kxStringCopyUnits(text, kxWTextLength(text)); }
 
+// Every use of the same literal gets one shared constant, so that comparing
+// a constant with one written elsewhere (colour names, say) can end at the
+// pointers. A process has a few hundred literals at most, each looked up
+// once per use site.
 String* kxStringConstant(const char* text) {
   const size_t n = text ? std::strlen(text) : 0;
   if (n == 0) return &kxBlankString;
-  // Plain heap memory: the collector never sees, scans or frees a constant.
   if (n > static_cast<size_t>(kMaxUnits)) kxThrowCString("String constant too long");
+  static std::mutex lock;
+  static std::vector<String*> constants;
+  std::lock_guard<std::mutex> hold(lock);
+  for (String* c : constants) {
+    if (static_cast<size_t>(c->length) != n) continue;
+    size_t i = 0;
+    while (i < n && c->units[i] == static_cast<unsigned char>(text[i])) ++i;
+    if (i == n) return c;
+  }
+  // Plain heap memory: the collector never sees, scans or frees a constant.
   void* memory = std::malloc(String::AllocationSize(static_cast<int32_t>(n)));
   if (!memory) kxThrowCString("Out of memory for a String constant");
   String* s = new (memory) String({}, KX_REFS_CONSTANT, static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) s->units[i] = static_cast<unsigned char>(text[i]);
+  constants.push_back(s);
   return s;
 }
 
@@ -280,6 +296,7 @@ String* kxStringConcat(String* a, String* b) {
 Int kxStringCompare(String* a, String* b) {
   a = OrBlank(a);
   b = OrBlank(b);
+  if (a == b) return 0;  // a constant compared with itself, as colour names are
   const int32_t n = std::min(a->length, b->length);
   for (int32_t i = 0; i < n; ++i) {
     if (a->units[i] != b->units[i]) return static_cast<Int>(a->units[i]) - static_cast<Int>(b->units[i]);

@@ -95,6 +95,11 @@ TEST(StringText, ConstantsAreStaticAndOutsideTheCollector) {
   String* seen[2];
   for (String*& s : seen) s = KX_STR("constant");  // one literal, reached twice
   EXPECT_EQ(seen[0], seen[1]);
+  // Another use site of the same text shares the object; other text,
+  // a prefix of it included, does not.
+  EXPECT_EQ(KX_STR("constant"), seen[0]);
+  EXPECT_NE(KX_STR("constan"), seen[0]);
+  EXPECT_NE(KX_STR("constanT"), seen[0]);
   EXPECT_FALSE(kxIsObjectAddress(seen[0]));
   kxRelease(seen[0]);
   CollectAll();

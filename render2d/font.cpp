@@ -130,10 +130,10 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
   // glyph's own, which the general products below give exactly. The test
   // is on the bit patterns (a -0 takes the general way, which is as exact)
   // because four float compares cost more than the rest of a glyph's setup.
-  const bool upright = (std::bit_cast<uint32_t>(ix) ^ std::bit_cast<uint32_t>(1.0f)) |
-                           std::bit_cast<uint32_t>(iy) | std::bit_cast<uint32_t>(jx) |
-                           (std::bit_cast<uint32_t>(jy) ^ std::bit_cast<uint32_t>(1.0f)) ==
-                       0;
+  constexpr uint32_t kOne = std::bit_cast<uint32_t>(1.0f);
+  const uint32_t offIdentity = (std::bit_cast<uint32_t>(ix) ^ kOne) | std::bit_cast<uint32_t>(iy) |
+                               std::bit_cast<uint32_t>(jx) | (std::bit_cast<uint32_t>(jy) ^ kOne);
+  const bool upright = offIdentity == 0;
   for (Int i = 0; i < text->length; ++i) {
     Int index = GlyphIndex(text->units[i]);
     if (index < 0) continue;

@@ -110,7 +110,14 @@ class Object {
 
 // --- class records -------------------------------------------------------
 template <class T>
-void kxFreeViaClass(Object* o) { o->FreeObject(); }
+void kxFreeViaClass(Object* o) {
+  // A final class's own routine is the one: called directly, not dispatched again.
+  if constexpr (std::is_final_v<T>) {
+    static_cast<T*>(o)->T::FreeObject();
+  } else {
+    o->FreeObject();
+  }
+}
 
 // Raises "Illegal call to reserved method" as a String.
 [[noreturn]] void kxReservedMethod(Object* o);

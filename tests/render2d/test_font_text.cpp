@@ -239,6 +239,18 @@ TEST_F(TextDraw, FaceFontBuildsEachGlyphOnFirstUse) {
   DrawText(Str("abc"), 100, 150);
   EXPECT_EQ(face->glyphsMade, made);
 
+  // Scaled, the glyph's offset (1, 2) is scaled with it: (2, 6), where
+  // upright text would use it as it is.
+  Cls();
+  SetDrawScale(2, 3);
+  DrawText(Str("a"), 100, 100);
+  Box scaled = FindColour(CapturePixmap(90, 90, 40, 50), 0xFFFFFF);
+  EXPECT_EQ(scaled.left + 90, 102);
+  EXPECT_EQ(scaled.top + 90, 106);
+  EXPECT_EQ(scaled.right + 90, 109);
+  EXPECT_EQ(scaled.bottom + 90, 123);
+  SetDrawScale(1, 1);
+
   SetTextFont(nullptr);
   EXPECT_EQ(GetTextFont(), DefaultTextFont());
   EXPECT_NE(GetTextFont(), nullptr);

@@ -5,7 +5,6 @@
 // font makes each glyph from its TFontFace the first time it is asked for.
 #include "render2d/font.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -127,13 +126,8 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
                               Float jy) {
   if (!text) return;
   // Unrotated, unscaled text (nearly all of it): the offsets are the
-  // glyph's own, which the general products below give exactly. The test
-  // is on the bit patterns (a -0 takes the general way, which is as exact)
-  // because four float compares cost more than the rest of a glyph's setup.
-  constexpr uint32_t kOne = std::bit_cast<uint32_t>(1.0f);
-  const uint32_t offIdentity = (std::bit_cast<uint32_t>(ix) ^ kOne) | std::bit_cast<uint32_t>(iy) |
-                               std::bit_cast<uint32_t>(jx) | (std::bit_cast<uint32_t>(jy) ^ kOne);
-  const bool upright = offIdentity == 0;
+  // glyph's own, which the general products below give exactly.
+  const bool upright = ix == 1 && iy == 0 && jx == 0 && jy == 1;
   for (Int i = 0; i < text->length; ++i) {
     Int index = GlyphIndex(text->units[i]);
     if (index < 0) continue;

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/life.h"
+#include "bench/paired.h"
 #include "graphics/graphics.h"
 #include "input/polled.h"
 #include "input/system.h"
@@ -173,12 +174,6 @@ void RunTimedFrame(Phases& p) {
   Record(p.raster, swapEnter, swapRasterised);
   Record(p.present, swapRasterised, swapLeave);
   Record(p.pump, swapLeave, t6);
-}
-
-double Percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
 }
 
 // A positive count from the environment, else the default.
@@ -371,11 +366,7 @@ bool FetchGlyphQuads(benchmark::State& state) {
   return true;
 }
 
-double ThreadCpuMicros() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
+double ThreadCpuMicros() { return CpuMicros(CLOCK_THREAD_CPUTIME_ID); }
 
 // Each side's own CPU, apart from OpenGL's: the same frames drawn with no
 // current context, where every gl call is the dispatcher's no-op stub for
@@ -420,34 +411,25 @@ void BM_FrameCpu(benchmark::State& state) {
   SeedGrid(state.range(1) ? 600 : 0);
   DrawApiFrame();  // every glyph drawn once, so each has its texture
   if (!FetchGlyphQuads(state)) return;
-  std::vector<double> api, direct, ratio;
-  long frames = 0;
+  PairedTimes times;
   for (auto _ : state) {
-    double side[2] = {0, 0};  // API, direct
-    for (int k = 0; k < 2; ++k) {
-      const bool useApi = (k == 0) == ((frames & 1) == 0);
-      const double t0 = ThreadCpuMicros();
-      if (useApi) {
-        ApiFrame();
-      } else {
-        DirectFrame(iModeRendu, iComptBoucles);
-      }
-      glFinish();
-      side[useApi ? 0 : 1] = ThreadCpuMicros() - t0;
-      if (!useApi) MakeGraphicsCurrent(CurrentGraphics());  // the driver's caches again
-    }
-    api.push_back(side[0]);
-    direct.push_back(side[1]);
-    ratio.push_back(side[0] / side[1]);
+    times.Pair(
+        CLOCK_THREAD_CPUTIME_ID,
+        [] {
+          ApiFrame();
+          glFinish();
+        },
+        [] {
+          DirectFrame(iModeRendu, iComptBoucles);
+          glFinish();
+        },
+        [] { MakeGraphicsCurrent(CurrentGraphics()); });  // the driver's caches again
     Flip(0);  // presented as in the program, outside the timed drawing
-    ++frames;
   }
   OwnCpu(state);
-  state.counters["api_us"] = Percentile(api, 0.5);
-  state.counters["direct_us"] = Percentile(direct, 0.5);
-  state.counters["ratio"] = Percentile(ratio, 0.5);
-  state.counters["mean_ratio"] =
-      std::accumulate(api.begin(), api.end(), 0.0) / std::accumulate(direct.begin(), direct.end(), 0.0);
+  times.Report(state);
+  state.counters["mean_ratio"] = std::accumulate(times.api.begin(), times.api.end(), 0.0) /
+                                 std::accumulate(times.direct.begin(), times.direct.end(), 0.0);
 }
 // BENCH_FRAME_CPU_ITERATIONS shortens the run under callgrind.
 BENCHMARK(BM_FrameCpu)

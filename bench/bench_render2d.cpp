@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/display.h"
+#include "bench/paired.h"
 
 #include <time.h>
 
@@ -105,11 +106,7 @@ void BM_Mode1FrameDirectGL(benchmark::State& state) {
   state.counters["cells"] = kColumns * kRows;
 }
 
-double ThreadCpuMicros() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
-}
+double ThreadCpuMicros() { return CpuMicros(CLOCK_THREAD_CPUTIME_ID); }
 
 // The two versions in alternating order within each iteration, each timed
 // on the main thread's CPU clock: load on the machine drifts, and pairing

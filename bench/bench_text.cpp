@@ -7,11 +7,8 @@
 // the host's in one frame cannot move them. Run under tools/with-xserver.sh.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
-#include <time.h>
 
-#include <algorithm>
-#include <vector>
-
+#include "bench/paired.h"
 #include "graphics/graphics.h"
 #include "render2d/font.h"
 #include "render2d/gl2d.h"
@@ -95,20 +92,6 @@ void DirectGrid(const GlyphQuad* digits) {
       glColor4ub(255, 255, 255, 255);  // the API's colour restore sends it too
     }
   glFinish();
-  // Selecting the graphics again resets the driver's caches, which no
-  // longer describe the context after these direct calls.
-  MakeGraphicsCurrent(CurrentGraphics());
-}
-
-double ProcessCpuMicros() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void BM_DigitGridPaired(benchmark::State& state) {
@@ -129,29 +112,18 @@ void BM_DigitGridPaired(benchmark::State& state) {
     digits[d] = {frame->texture, frame->rightU, frame->bottomV};
   }
   const Long verticesBefore = GL2DCalls.vertices;
-  std::vector<double> api, direct, ratio;
+  PairedTimes times;
   for (auto _ : state) {
-    double side[2] = {0, 0};  // API, direct
-    for (int k = 0; k < 2; ++k) {
-      const bool useApi = (k == 0) == (api.size() % 2 == 0);
-      const double t0 = ProcessCpuMicros();
-      if (useApi) {
-        ApiGrid();
-      } else {
-        DirectGrid(digits);
-      }
-      side[useApi ? 0 : 1] = ProcessCpuMicros() - t0;
-    }
-    api.push_back(side[0]);
-    direct.push_back(side[1]);
-    ratio.push_back(side[0] / side[1]);
+    // Selecting the graphics again resets the driver's caches, which no
+    // longer describe the context after the direct calls.
+    times.Pair(CLOCK_PROCESS_CPUTIME_ID, ApiGrid, [&] { DirectGrid(digits); },
+               [] { MakeGraphicsCurrent(CurrentGraphics()); });
   }
   state.counters["glyphs"] = kColumns * kRows * 2;
   // Four per glyph quad when every glyph really went to OpenGL.
-  state.counters["vertices"] = double(GL2DCalls.vertices - verticesBefore) / double(api.size());
-  state.counters["api_us"] = Median(api);
-  state.counters["direct_us"] = Median(direct);
-  state.counters["ratio"] = Median(ratio);
+  state.counters["vertices"] =
+      double(GL2DCalls.vertices - verticesBefore) / double(times.api.size());
+  times.Report(state);
 }
 BENCHMARK(BM_DigitGridPaired)->Unit(benchmark::kMicrosecond)->Iterations(300);
 

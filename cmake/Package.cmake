@@ -3,6 +3,11 @@
 # changelog files; nothing of the tests, benchmarks or probes is installed.
 include(GNUInstallDirs)
 
+# Installing (and CPack, which installs) builds nothing by itself: the
+# package needs only the program and install_files, which tools/package.sh
+# builds, and never the tests or benchmarks.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 # Debian keeps games apart from other programs: /usr/games under the /usr
 # prefix, /usr/local/games under /usr/local.
 set(LIFESIM_INSTALL_GAMESDIR games CACHE STRING

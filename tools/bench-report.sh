@@ -6,4 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh >/dev/null
 source tools/arch.sh
+if ! arch_runs_here; then
+  echo "$ARCH_NOT_RUN: the benchmarks were built into $BUILD_DIR but cannot run here." >&2
+  exit 1
+fi
 exec bash tools/with-xserver.sh python3 tools/bench_report.py

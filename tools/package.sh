@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/arch.sh
-bash tools/build.sh "$@"
+# Only what the package holds is built: no test or benchmark program.
+LIFESIM_TARGETS="lifesim install_files" bash tools/build.sh "$@"
 rm -f "$BUILD_DIR"/lifesim_*.deb
 cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$BUILD_DIR"
 deb=$(echo "$BUILD_DIR"/lifesim_*.deb)

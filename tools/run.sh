@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
 source tools/arch.sh
+if ! arch_runs_here; then
+  echo "$ARCH_NOT_RUN: lifesim was built into $BUILD_DIR but cannot run here." >&2
+  exit 1
+fi
 LIFESIM=$PWD/$BUILD_DIR/app/lifesim
 if [ -n "${DISPLAY:-}" ]; then
   exec "$LIFESIM" "$@"

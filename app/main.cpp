@@ -6,6 +6,7 @@
 #include "app/life.h"
 #include "audio/audio.h"
 #include "graphics/gldisplay.h"
+#include "graphics/gldisplay_layer.h"
 #include "graphics/graphics.h"
 #include "input/hooks.h"
 #include "input/polled.h"
@@ -23,44 +24,21 @@ namespace {
 
 constexpr Int kKeyEscape = 27, kKeySpace = 32, kKeyOne = 49, kKeyTwo = 50, kKeyS = 83;
 
-const char* DisplayName() {
-  const char* name = getenv("DISPLAY");
-  return name && *name ? name : "(DISPLAY is not set)";
-}
-
-// Why the full-screen display could not open, in plain words.
+// The display layer records why an open failed where it failed; this only
+// words the line around it. With no server at all, the window is tried
+// anyway, but the line does not promise it.
 void ReportFullScreenFailure() {
-  if (!X11Display()) {
-    fprintf(stderr, "lifesim: cannot open full screen: no X server answers at display %s\n",
-            DisplayName());
-  } else if (!GLDisplayHasVideoModes()) {
-    fprintf(stderr,
-            "lifesim: cannot open full screen: the X server at display %s has no video-mode "
-            "extension (XFree86-VidModeExtension); opening a window instead\n",
-            DisplayName());
-  } else if (!HasGraphicsMode(640, 480, 0, 0)) {
-    fprintf(stderr,
-            "lifesim: cannot open full screen: the X server at display %s offers no 640x480 "
-            "video mode; opening a window instead\n",
-            DisplayName());
-  } else {
-    fprintf(stderr,
-            "lifesim: cannot open full screen: OpenGL (GLX) could not start a 640x480 display "
-            "at display %s; opening a window instead\n",
-            DisplayName());
-  }
+  const char* why = GLDisplayFailureReason();
+  if (!*why) why = "OpenGL (GLX) could not start a 640x480 display";
+  fprintf(stderr, "lifesim: cannot open full screen: %s%s\n", why,
+          X11Display() ? "; opening a window instead" : "");
   fflush(stderr);
 }
 
 [[noreturn]] void ReportWindowFailure() {
-  if (!X11Display())
-    fprintf(stderr, "lifesim: cannot open a 640x480 window either: no X server at display %s\n",
-            DisplayName());
-  else
-    fprintf(stderr,
-            "lifesim: cannot open a 640x480 window either: OpenGL (GLX) is not available at "
-            "display %s\n",
-            DisplayName());
+  const char* why = GLDisplayFailureReason();
+  if (!*why) why = "OpenGL (GLX) is not available";
+  fprintf(stderr, "lifesim: cannot open a 640x480 window either: %s\n", why);
   fflush(stderr);
   kxExitProcess(1);
 }

@@ -11,7 +11,12 @@
 //  - no call goes into the connection once the system layer reports it lost;
 //  - every X or GLX request whose failure would otherwise end the process
 //    (through the default X error handler) or crash runs under an error trap
-//    and turns into a failed creation.
+//    and turns into a failed creation;
+//  - a failed creation leaves its reason in words (GLDisplayFailureReason),
+//    recorded where the failure happened;
+//  - a full-screen context holds the keyboard: when the grab is refused
+//    for longer than a menu or a key release keeps it, the context is given
+//    up and the mode put back rather than kept without its keys.
 #include "graphics/gldisplay_layer.h"
 
 #include <X11/Xlib.h>
@@ -19,9 +24,14 @@
 #include <X11/extensions/xf86vmode.h>
 #include <GL/glx.h>
 
+#include <time.h>
+
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "graphics/graphics.h"
 #include "input/x11.h"
 #include "runtime/module.h"
 #include "runtime/time.h"
@@ -55,45 +65,32 @@ struct Layer {
   XF86VidModeModeInfo savedVideoMode;
   Int swapRequests;
   Int lastSwapInterval;
+  char failure[320];
 };
 Layer L = {};
+
+// How long a refused grab is tried again, and how often: menus, drags and
+// key releases hold the keyboard for a moment only.
+constexpr int kGrabRetryMs = 1000;
+constexpr int kGrabRetryStepMs = 20;
+
+const char* Name() {
+  const char* name = X11DisplayName();
+  return *name ? name : "(DISPLAY is not set)";
+}
+
+// Records why a creation failed; null, so that failures read `return Fail(...)`.
+__attribute__((format(printf, 1, 2))) std::nullptr_t Fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(L.failure, sizeof L.failure, format, args);
+  va_end(args);
+  return nullptr;
+}
 
 bool Connected() { return L.display && !X11ConnectionLost(); }
 
 GLXContext GlxOf(GLDisplayContext* c) { return static_cast<GLXContext>(c->glxContext); }
-
-// --- error trap ------------------------------------------------------------
-// Collects X errors raised by the requests made between construction and
-// Finish instead of letting the default handler end the process. Earlier
-// errors are flushed to the previous handler first.
-int trappedError = 0;
-int TrapError(Display*, XErrorEvent* event) {
-  if (!trappedError) trappedError = event->error_code ? event->error_code : -1;
-  return 0;
-}
-
-class ErrorTrap {
- public:
-  ErrorTrap() {
-    XSync(L.display, False);
-    trappedError = 0;
-    previous_ = XSetErrorHandler(TrapError);
-  }
-  ~ErrorTrap() {
-    if (!finished_) Finish();
-  }
-  // True when no request failed.
-  bool Finish() {
-    finished_ = true;
-    XSync(L.display, False);
-    XSetErrorHandler(previous_);
-    return trappedError == 0;
-  }
-
- private:
-  XErrorHandler previous_;
-  bool finished_ = false;
-};
 
 bool HasExtension(const char* list, const char* name) {
   if (!list) return false;
@@ -178,26 +175,58 @@ void RestoreVideoMode() {
   XSync(L.display, False);
 }
 
+// Killed by the server (xkill, a window manager's force-quit), this client
+// has lost its connection while the server lives on in the mode this layer
+// chose: a connection of its own puts the saved mode back. A server that is
+// gone refuses the connection at once.
+void RestoreOnNewConnection() {
+  Display* display = XOpenDisplay(X11DisplayName());
+  if (!display) return;
+  XF86VidModeSwitchToMode(display, L.screen, &L.savedVideoMode);
+  XF86VidModeSetViewPort(display, L.screen, 0, 0);
+  XSync(display, False);
+  XCloseDisplay(display);
+}
+
 Bool IsMapNotifyOf(Display*, XEvent* event, XPointer window) {
   return event->type == MapNotify &&
          event->xmap.window == *reinterpret_cast<Window*>(window);
 }
 
+// Grabs keyboard and pointer for a full-screen window, trying again for a
+// moment while another client holds them. True when the keyboard is ours;
+// without the pointer the keys still work, so that alone is no failure.
+bool GrabInput(Window window) {
+  int keyboard = AlreadyGrabbed, pointer = AlreadyGrabbed;
+  for (int waited = 0;; waited += kGrabRetryStepMs) {
+    if (keyboard != GrabSuccess)
+      keyboard = XGrabKeyboard(L.display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (pointer != GrabSuccess)
+      pointer = XGrabPointer(L.display, window, True, ButtonPressMask, GrabModeAsync,
+                             GrabModeAsync, window, None, CurrentTime);
+    if ((keyboard == GrabSuccess && pointer == GrabSuccess) || waited >= kGrabRetryMs) break;
+    kxCheckSignals();
+    const timespec step = {0, kGrabRetryStepMs * 1000L * 1000L};
+    nanosleep(&step, nullptr);
+  }
+  return keyboard == GrabSuccess;
+}
+
 // Shows a made window: mapped, for full-screen with pointer and keyboard
 // grabbed, the context bound, and input events selected once it is mapped.
-void ShowWindow(Window window, GLXContext glx, bool fullScreen) {
+// False, with nothing bound, when a full-screen window cannot have the keys.
+bool ShowWindow(Window window, GLXContext glx, bool fullScreen) {
   XMapRaised(L.display, window);
   if (fullScreen) {
     XWarpPointer(L.display, None, window, 0, 0, 0, 0, 0, 0);
-    XGrabKeyboard(L.display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
-    XGrabPointer(L.display, window, True, ButtonPressMask, GrabModeAsync, GrabModeAsync, window,
-                 None, CurrentTime);
+    if (!GrabInput(window)) return false;
   }
   glXMakeCurrent(L.display, window, glx);
   XEvent event;
   XIfEvent(L.display, &event, IsMapNotifyOf, reinterpret_cast<XPointer>(&window));
   XSelectInput(L.display, window, kInputEvents);
   X11SetEventWindow(window);
+  return true;
 }
 
 // Refreshes an attached context's size from its window; false when the
@@ -206,9 +235,9 @@ bool RefreshGeometry(GLDisplayContext* c) {
   Window root;
   int x, y;
   unsigned width = 0, height = 0, border, depth;
-  ErrorTrap trap;
+  X11ErrorTrap trap;
   Status ok = XGetGeometry(L.display, c->window, &root, &x, &y, &width, &height, &border, &depth);
-  if (!trap.Finish() || !ok) return false;
+  if (trap.Finish() != 0 || !ok) return false;
   c->width = static_cast<Int>(width);
   c->height = static_cast<Int>(height);
   return true;
@@ -219,10 +248,10 @@ bool MakeAttachedContext(GLDisplayContext* c) {
   if (!EnsureShared()) return false;
   auto* visual = static_cast<XVisualInfo*>(GLDisplayChooseVisual(c->flags));
   if (!visual) return false;
-  ErrorTrap trap;
+  X11ErrorTrap trap;
   GLXContext glx = glXCreateContext(L.display, visual, GlxOf(L.shared), True);
   bool bound = glx && glXMakeCurrent(L.display, c->window, glx);
-  const bool ok = trap.Finish() && bound;
+  const bool ok = trap.Finish() == 0 && bound;
   XFree(visual);
   if (!ok) {
     if (glx) {
@@ -256,6 +285,8 @@ void ReleaseContext(GLDisplayContext* c) {
       if (c->colormap) XFreeColormap(L.display, c->colormap);
     }
     if (c == L.fullScreen) RestoreVideoMode();
+  } else if (c == L.fullScreen && X11ConnectionLost()) {
+    RestoreOnNewConnection();
   }
   if (c == L.fullScreen) {
     XFree(L.modeList);  // client memory only: safe with a dead connection
@@ -284,9 +315,15 @@ Int GLDisplayRefreshRate(Int dotclock, Int htotal, Int vtotal, Int modeFlags) {
 Int GLDisplayInit() {
   if (L.initialised) return Connected() ? 0 : -1;
   Display* display = X11Display();
-  if (!display || X11ConnectionLost()) return -1;
+  if (!display) {
+    Fail("no X server answers at display %s", Name());
+    return -1;
+  }
   int major = 0, minor = 0;
-  if (!glXQueryVersion(display, &major, &minor)) return -1;
+  if (!glXQueryVersion(display, &major, &minor)) {
+    Fail("the X server at display %s has no OpenGL extension (GLX)", Name());
+    return -1;
+  }
   L.display = display;
   // Without the extension (Xvfb, for one) there is no full-screen mode.
   int event = 0, error = 0;
@@ -350,6 +387,7 @@ void GLDisplayFreeVisual(void* visual) {
 }
 
 GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, Int flags) {
+  L.failure[0] = '\0';
   if (GLDisplayInit() != 0) return nullptr;
   const bool makingShared = width == 0 && height == 0;
   GLXContext shareList = nullptr;
@@ -362,11 +400,17 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
   const bool fullScreen = depth != 0;
   // A second full-screen context would overwrite the saved mode that the
   // first must restore; there is one screen mode to hold.
-  if (fullScreen && (L.fullScreen || !L.hasVidMode)) return nullptr;
-  if (!fullScreen && (width <= 0 || height <= 0)) return nullptr;
+  if (fullScreen && L.fullScreen) return Fail("a full-screen display is already open");
+  if (fullScreen && !L.hasVidMode)
+    return Fail("the X server at display %s has no video-mode extension (XFree86-VidModeExtension)",
+                Name());
+  if (!fullScreen && (width <= 0 || height <= 0))
+    return Fail("a window of %dx%d pixels cannot be made", width, height);
 
   auto* visual = static_cast<XVisualInfo*>(GLDisplayChooseVisual(flags));
-  if (!visual) return nullptr;
+  if (!visual)
+    return Fail("the X server at display %s offers no %sRGB visual for OpenGL (GLX)", Name(),
+                flags & DISPLAY_BACK_BUFFER ? "double-buffered " : "");
 
   XF86VidModeModeInfo saved;
   XF86VidModeModeInfo** modes = nullptr;
@@ -378,7 +422,7 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
     if (!mode) {
       if (modes) XFree(modes);
       XFree(visual);
-      return nullptr;
+      return Fail("the X server at display %s offers no %dx%d video mode", Name(), width, height);
     }
     width = mode->hdisplay;
     height = mode->vdisplay;
@@ -397,7 +441,7 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
     attributes.event_mask = kWindowedEvents;
   }
 
-  ErrorTrap trap;
+  X11ErrorTrap trap;
   const Colormap colormap = XCreateColormap(L.display, root, visual->visual, AllocNone);
   attributes.colormap = colormap;
   if (fullScreen) {
@@ -407,12 +451,12 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
   const Window window = XCreateWindow(L.display, root, 0, 0, width, height, 0, visual->depth,
                                       InputOutput, visual->visual, mask, &attributes);
   GLXContext glx = glXCreateContext(L.display, visual, shareList, True);
-  const bool ok = trap.Finish() && glx;
+  const bool ok = trap.Finish() == 0 && glx;
   XFree(visual);
   GLDisplayContext* c = ok ? NewRecord(fullScreen ? GLDISPLAY_FULLSCREEN : GLDISPLAY_WINDOWED, flags)
                            : nullptr;
   if (!c) {
-    ErrorTrap cleanup;
+    X11ErrorTrap cleanup;
     if (glx) glXDestroyContext(L.display, glx);
     if (window) XDestroyWindow(L.display, window);
     if (colormap) XFreeColormap(L.display, colormap);
@@ -421,7 +465,7 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
       RestoreVideoMode();
       XFree(modes);
     }
-    return nullptr;
+    return Fail("GLX could not make an OpenGL context and its window at display %s", Name());
   }
   c->width = width;
   c->height = height;
@@ -437,7 +481,13 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
     L.savedVideoMode = saved;
   }
   if (!makingShared) {
-    ShowWindow(window, glx, fullScreen);
+    if (!fullScreen) X11DescribeWindow(window, width, height);
+    if (!ShowWindow(window, glx, fullScreen)) {
+      GLDisplayClose(c);  // the mode goes back with the window
+      return Fail("another program holds the keyboard at display %s (a menu, a screen locker or "
+                  "another full-screen program)",
+                  Name());
+    }
     // Creation binds the new context for the map; selection decides what
     // is current, so the binding the layer reports is put back.
     if (L.current) MakeCurrent(L.current);
@@ -528,6 +578,7 @@ void GLDisplayShutdown() {
   L.shared = nullptr;
 }
 
+const char* GLDisplayFailureReason() { return L.failure; }
 GLDisplayContext* GLDisplayCurrent() { return L.current; }
 GLDisplayContext* GLDisplaySharedContext() { return L.shared; }
 GLDisplayContext* GLDisplayLastSelected() { return L.lastSelected; }

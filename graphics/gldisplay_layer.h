@@ -50,6 +50,9 @@ void GLDisplayQuerySettings(GLDisplayContext* context, Int* width, Int* height, 
 void GLDisplayToggleShared();
 void GLDisplayClose(GLDisplayContext* context);
 void GLDisplayShutdown();
+// Why the last GLDisplayInit or GLDisplayCreate failed, in words that name
+// the display ("" when nothing failed since the last creation began).
+const char* GLDisplayFailureReason();
 
 // Observation points for tests and diagnostics.
 GLDisplayContext* GLDisplayCurrent();

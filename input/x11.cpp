@@ -7,6 +7,7 @@
 #include "input/x11.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +49,9 @@ struct X11State {
   Cursor blankCursor = 0;
   Int (*filter)(XEvent* event) = nullptr;
   void (*signalHandlers[kSignalSlots])(Int signal) = {};
+  int fd = -1;
+  char name[256] = "";  // kept for messages written after the connection is gone
+  Atom protocols = 0, deleteWindow = 0;
 };
 
 X11State x11;
@@ -85,15 +90,42 @@ bool NothingToExchange(Display* display) {
          XQLength(display) == 0 && NextRequest(display) == watch.flushedUpTo;
 }
 
-// Xlib calls this when the connection breaks (server killed, socket closed).
-// It must not return: Xlib would exit on its own, without a word of why.
-int OnConnectionLost(Display* display) {
+// The one line for a lost connection, written with write(2) alone: it is
+// also written from the fault handler (see ConnectionDeadAtFault).
+void WriteConnectionLost() {
+  char line[sizeof x11.name + 64];
+  const int n = snprintf(line, sizeof line, "lifesim: lost the connection to the X server %s\n",
+                         x11.name[0] ? x11.name : "(unnamed display)");
+  if (n > 0) {
+    ssize_t ignored = write(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line
+                                                      ? static_cast<size_t>(n)
+                                                      : sizeof line - 1);
+    (void)ignored;
+  }
+}
+
+// Xlib calls this when the connection breaks (server killed, or this client
+// killed by the server). It must not return: Xlib would exit on its own,
+// without a word of why.
+int OnConnectionLost(Display*) {
   x11.connectionLost = 1;
-  const char* name = display ? DisplayString(display) : nullptr;
-  fprintf(stderr, "lifesim: lost the connection to the X server %s\n",
-          name && *name ? name : "(unnamed display)");
   fflush(stderr);
+  WriteConnectionLost();
   kxExitProcess(1);
+}
+
+// GLX reads the connection through XCB too, where Xlib's handler above never
+// runs: a server that dies during start-up can make the GL library fault on
+// the dead connection. A fault on the main thread while the server has
+// closed its end of the socket is that, and ends as a lost connection.
+// Runs inside the fault handler: poll and write only.
+bool ConnectionDeadAtFault() {
+  if (!x11.display || !kxOnMainThread()) return false;
+  pollfd fd{x11.fd, POLLIN | POLLRDHUP, 0};
+  if (poll(&fd, 1, 0) != 1 || !(fd.revents & (POLLHUP | POLLRDHUP | POLLERR))) return false;
+  x11.connectionLost = 1;
+  WriteConnectionLost();
+  return true;
 }
 
 void NothingAtExit() {}
@@ -153,33 +185,39 @@ void ReportUntrappedError() {
   kxExitProcess(1);
 }
 
-// Cursor and warp requests name the event window, which may already be
-// destroyed (it is never cleared). Xlib's default reaction to the BadWindow
-// that follows is to end the program; these calls are worth less than that,
-// so their errors are collected and dropped.
-int trappedErrors = 0;
-int CountError(Display*, XErrorEvent*) {
-  ++trappedErrors;
+// --- error trap ------------------------------------------------------------
+// One for every layer that makes requests which may fail harmlessly: the
+// first error is kept, the rest are dropped. Traps nest: an inner trap
+// starts from no error and gives the outer one's back when it ends.
+int trappedError = 0;
+int TrapError(Display*, XErrorEvent* event) {
+  if (!trappedError) trappedError = event->error_code ? event->error_code : -1;
   return 0;
 }
 
-class ErrorTrap {
- public:
-  explicit ErrorTrap(Display* display) : display_(display) {
-    XSync(display_, False);  // earlier errors still go to the usual handler
-    previous_ = XSetErrorHandler(&CountError);
-  }
-  ~ErrorTrap() {
-    if (!X11ConnectionLost()) XSync(display_, False);
-    XSetErrorHandler(previous_);
-  }
-  ErrorTrap(const ErrorTrap&) = delete;
-  ErrorTrap& operator=(const ErrorTrap&) = delete;
+}  // namespace
 
- private:
-  Display* display_;
-  XErrorHandler previous_;
-};
+X11ErrorTrap::X11ErrorTrap() : outer_(trappedError) {
+  if (Display* display = X11Display()) XSync(display, False);
+  trappedError = 0;
+  previous_ = reinterpret_cast<void*>(XSetErrorHandler(&TrapError));
+}
+
+X11ErrorTrap::~X11ErrorTrap() {
+  if (!finished_) Finish();
+}
+
+int X11ErrorTrap::Finish() {
+  if (finished_) return 0;
+  finished_ = true;
+  if (Display* display = X11Display()) XSync(display, False);
+  XSetErrorHandler(reinterpret_cast<XErrorHandler>(previous_));
+  const int error = trappedError;
+  trappedError = outer_;
+  return error;
+}
+
+namespace {
 
 void RunDeferredSignal() {
   Int signal = PendingSignal;
@@ -235,9 +273,16 @@ void X11SystemInit() {
   kxRegisterAtExit(&NothingAtExit);
   XSetIOErrorHandler(&OnConnectionLost);
   XSetErrorHandler(&OnUntrappedError);
+  snprintf(x11.name, sizeof x11.name, "%s", XDisplayName(nullptr));
+  kxSetFaultFilter(&ConnectionDeadAtFault);
   x11.display = XOpenDisplay(nullptr);
-  if (x11.display) WatchConnection(x11.display);
+  if (!x11.display) return;
+  x11.fd = ConnectionNumber(x11.display);
+  snprintf(x11.name, sizeof x11.name, "%s", DisplayString(x11.display));
+  WatchConnection(x11.display);
 }
+
+const char* X11DisplayName() { return x11.name; }
 
 Display* X11Display() { return x11.connectionLost ? nullptr : x11.display; }
 
@@ -328,8 +373,15 @@ void X11TranslateEvent(XEvent* event) {
       EmitSystemEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, event->xmotion.x, event->xmotion.y,
                       nullptr);
       break;
+    case ClientMessage:
+      // The window manager's close button on a window this layer described:
+      // the program ends as it does on Escape.
+      if (x11.deleteWindow && event->xclient.message_type == x11.protocols &&
+          static_cast<Atom>(event->xclient.data.l[0]) == x11.deleteWindow)
+        kxEnd();
+      break;
     default:
-      break;  // focus, exposure, configuration and client messages say nothing here
+      break;  // focus, exposure and configuration say nothing here
   }
 }
 
@@ -357,7 +409,7 @@ Int X11KeyCodeFromKeysym(unsigned long keysym) {
 void X11SetPointerVisible(Int visible) {
   Display* display = X11Display();
   if (!display || !x11.eventWindow) return;
-  ErrorTrap trap(display);
+  X11ErrorTrap trap;
   if (visible) {
     XUndefineCursor(display, x11.eventWindow);
     return;
@@ -379,10 +431,31 @@ void X11SetPointerVisible(Int visible) {
 void X11WarpPointer(Int x, Int y) {
   Display* display = X11Display();
   if (!display) return;
-  ErrorTrap trap(display);
+  X11ErrorTrap trap;
   // With no event window yet the warp has no destination and moves the
   // pointer relative to where it is.
   XWarpPointer(display, None, x11.eventWindow, 0, 0, 0, 0, x, y);
+}
+
+void X11DescribeWindow(unsigned long window, Int width, Int height) {
+  Display* display = X11Display();
+  if (!display || !window) return;
+  // The program's own name, as a desktop entry's StartupWMClass names it.
+  char* name = program_invocation_short_name;
+  XStoreName(display, window, name);
+  XClassHint hint{name, name};
+  XSetClassHint(display, window, &hint);
+  XSizeHints size{};
+  size.flags = PMinSize | PMaxSize;
+  size.min_width = size.max_width = width;
+  size.min_height = size.max_height = height;
+  XSetWMNormalHints(display, window, &size);
+  const long pid = getpid();
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  x11.protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+  x11.deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+  XSetWMProtocols(display, window, &x11.deleteWindow, 1);
 }
 
 void X11SetEventFilter(Int (*filter)(XEvent* event)) { x11.filter = filter; }

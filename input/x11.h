@@ -28,6 +28,33 @@ Int X11KeyCode(union _XEvent* event);
 Int X11KeyCodeFromKeysym(unsigned long keysym);
 void X11SetPointerVisible(Int visible);
 void X11WarpPointer(Int x, Int y);
+// The display name the connection was opened with ("" when none was).
+const char* X11DisplayName();
+// Marks a window made by another layer as a top-level window of this
+// program for the window manager: title, class, process id, a fixed size
+// and the close button (WM_DELETE_WINDOW), which ends the program as
+// Escape does.
+void X11DescribeWindow(unsigned long window, Int width, Int height);
+
+// Runs the X requests made while it lives under a handler that records
+// their first error instead of ending the program. Earlier requests are
+// synchronised first, so their errors still reach the usual handler.
+// Nothing is synchronised once the connection is lost.
+class X11ErrorTrap {
+ public:
+  X11ErrorTrap();
+  ~X11ErrorTrap();
+  // Synchronises and ends the trap: the first error's code, 0 for none.
+  int Finish();
+  X11ErrorTrap(const X11ErrorTrap&) = delete;
+  X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+ private:
+  void* previous_;  // Xlib's XErrorHandler
+  int outer_;       // the error an enclosing trap had recorded
+  bool finished_ = false;
+};
+
 void X11SetEventFilter(Int (*filter)(union _XEvent* event));
 void X11SetSignalHandler(Int signal, void (*handler)(Int signal));
 void EmitSystemEvent(Int id, Object* source, Int data, Int mods, Int x, Int y, Object* extra);

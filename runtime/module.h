@@ -48,6 +48,12 @@ bool kxOnMainThread();
 // graphics) and ends the process there, whatever protected region is open.
 void kxInstallSignalHandlers();
 void kxCheckSignals();
+// A layer that knows a fault's cause better than the signal's number says
+// (the X layer: a library faulting on a connection the server closed) sets
+// a filter: run inside the fault handler, it writes its own line and returns
+// true, and the process then ends with status 1 instead of the signal text.
+// Async-signal-safe filters only.
+void kxSetFaultFilter(bool (*filter)());
 extern volatile int kxTerminateSignal;  // 0 when none is waiting
 // Opens /dev/null on standard descriptors the parent left closed.
 void kxOpenStandardStreams();

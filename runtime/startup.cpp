@@ -146,6 +146,8 @@ void RunAtExitRoutines() {
   }
 }
 
+bool (*faultFilter)() = nullptr;
+
 void FatalSignal(int sig, siginfo_t* info, void*) {
   // Sent by another process (kill), not raised by a fault of this one: it
   // arrives at any moment, possibly inside the graphics driver, so it is
@@ -158,6 +160,7 @@ void FatalSignal(int sig, siginfo_t* info, void*) {
   // The first fault of the process writes the text, whichever thread has it.
   static int reported = 0;
   const bool first = __atomic_exchange_n(&reported, 1, __ATOMIC_SEQ_CST) == 0;
+  if (first && !exiting && faultFilter && faultFilter()) kxExitProcess(1);
   if (first) WriteSignalText(sig);
   if (!kxOnMainThread()) HandFaultToMainThread();
   // A fault inside this handler or inside the exit it started: end without
@@ -314,6 +317,8 @@ void kxOpenStandardStreams() {
 }
 
 bool kxExitUnderWay() { return exiting != 0; }
+
+void kxSetFaultFilter(bool (*filter)()) { faultFilter = filter; }
 
 // Reports and ends at once: a raise could be caught by the protected region
 // that happens to be open, and the request would be lost.

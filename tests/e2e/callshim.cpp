@@ -174,10 +174,10 @@ bool IsWallClock(clockid_t clock) {
 extern "C" {
 
 int clock_gettime(clockid_t clock, timespec* out) {
-  // The monotonic clock is read by the system call itself: NowMs and the
-  // plan's times must not pass through here.
+  // Straight from the kernel: the library's own readings (NowMs) do the
+  // same, so none of them passes through here.
   const int r = static_cast<int>(syscall(SYS_clock_gettime, clock, out));
-  if (r == 0 && out && IsWallClock(clock)) {
+  if (r == 0 && IsWallClock(clock)) {
     const long long ns = out->tv_sec * 1000000000LL + out->tv_nsec + WallOffsetMs() * 1000000LL;
     out->tv_sec = static_cast<time_t>(ns / 1000000000LL);
     out->tv_nsec = static_cast<long>(ns % 1000000000LL);
@@ -188,10 +188,8 @@ int clock_gettime(clockid_t clock, timespec* out) {
 int gettimeofday(timeval* tv, void*) {
   timespec now;
   if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
-  if (tv) {
-    tv->tv_sec = now.tv_sec;
-    tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1000);
-  }
+  tv->tv_sec = now.tv_sec;
+  tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1000);
   return 0;
 }
 

@@ -273,5 +273,6 @@ Int InitGLDisplayModule() {
   kxAddEmbeddedBlob(FontBlobName(), kBuiltinFont8x16, kFontBytes);
   UseDisplayDriver(GLDisplayDriver(), DISPLAY_BACK_BUFFER);
   kxSetDelayStartHook(&GLDisplayStartQueuedWork);
+  SetSwapIntervalReport(&GLDisplaySwapIntervalInForce);
   return 0;
 }

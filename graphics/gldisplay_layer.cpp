@@ -47,7 +47,20 @@ constexpr long kWindowedEvents = StructureNotifyMask | ResizeRedirectMask;
 constexpr long kInputEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask |
                               ButtonReleaseMask | PointerMotionMask | ResizeRedirectMask;
 
-using SwapIntervalProc = int (*)(int);
+// Swap-control entry points, by extension. EXT and MESA allow interval 0
+// and report the interval in force; SGI refuses 0 (GLX_BAD_VALUE).
+using SwapIntervalExtProc = void (*)(Display*, GLXDrawable, int);
+using SwapIntervalMesaProc = int (*)(unsigned);
+using GetSwapIntervalMesaProc = int (*)();
+using SwapIntervalSgiProc = int (*)(int);
+
+struct SwapControl {
+  SwapIntervalExtProc ext;
+  SwapIntervalMesaProc mesa;
+  GetSwapIntervalMesaProc getMesa;
+  SwapIntervalSgiProc sgi;
+  bool Any() const { return ext || mesa || sgi; }
+};
 
 struct Layer {
   bool initialised;
@@ -55,7 +68,7 @@ struct Layer {
   bool hasVidMode;
   Display* display;
   int screen;
-  SwapIntervalProc swapIntervalProc;
+  SwapControl swap;
   GLDisplayContext* current;
   GLDisplayContext* lastSelected;
   GLDisplayContext* shared;
@@ -114,7 +127,48 @@ GLDisplayContext* NewRecord(Int kind, Int flags) {
   c->kind = kind;
   c->flags = flags;
   c->swapState = -1;
+  // Every swap-control extension starts drawables at interval 1.
+  c->swapInForce = L.swap.Any() ? 1 : -1;
   return c;
+}
+
+template <class F>
+F ProcAddress(const char* name) {
+  return reinterpret_cast<F>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
+}
+
+// The first extension offered, in order of preference: those that allow
+// interval 0 before the one that does not.
+SwapControl FindSwapControl(const char* extensions) {
+  SwapControl found = {};
+  if (HasExtension(extensions, "GLX_EXT_swap_control"))
+    found.ext = ProcAddress<SwapIntervalExtProc>("glXSwapIntervalEXT");
+  if (!found.ext && HasExtension(extensions, "GLX_MESA_swap_control")) {
+    found.mesa = ProcAddress<SwapIntervalMesaProc>("glXSwapIntervalMESA");
+    found.getMesa = ProcAddress<GetSwapIntervalMesaProc>("glXGetSwapIntervalMESA");
+    if (!found.getMesa) found.mesa = nullptr;
+  }
+  if (!found.ext && !found.mesa && HasExtension(extensions, "GLX_SGI_swap_control"))
+    found.sgi = ProcAddress<SwapIntervalSgiProc>("glXSwapIntervalSGI");
+  return found;
+}
+
+// Asks for interval s on the current context's drawable and returns the
+// interval in force afterwards: what the extension reports where it can be
+// asked, else the request when it was accepted, else what was in force.
+Int RequestSwapInterval(GLDisplayContext* c, Int s) {
+  const SwapControl& sc = L.swap;
+  const Int kept = c->swapInForce >= 0 ? c->swapInForce : 1;
+  if (sc.ext) {
+    ErrorTrap trap;  // a refused value comes back as an X error
+    sc.ext(L.display, c->window, s);
+    unsigned int value = 0;
+    glXQueryDrawable(L.display, c->window, GLX_SWAP_INTERVAL_EXT, &value);
+    return trap.Finish() ? static_cast<Int>(value) : kept;
+  }
+  if (sc.mesa) return sc.mesa(static_cast<unsigned>(s)) == 0 ? sc.getMesa() : kept;
+  if (sc.sgi) return sc.sgi(s) == 0 ? s : kept;
+  return -1;
 }
 
 bool EnsureShared() {
@@ -330,11 +384,7 @@ Int GLDisplayInit() {
   L.hasVidMode = XF86VidModeQueryExtension(display, &event, &error) &&
                  XF86VidModeQueryVersion(display, &major, &minor);
   L.screen = DefaultScreen(display);
-  L.swapIntervalProc = nullptr;
-  if (HasExtension(glXQueryExtensionsString(display, L.screen), "GLX_SGI_swap_control")) {
-    L.swapIntervalProc = reinterpret_cast<SwapIntervalProc>(
-        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXSwapIntervalSGI")));
-  }
+  L.swap = FindSwapControl(glXQueryExtensionsString(display, L.screen));
   L.lastSwapInterval = -1;
   if (!L.atExitRegistered) {
     L.atExitRegistered = true;
@@ -524,7 +574,7 @@ void GLDisplayFlip(Int sync) {
     c->swapState = s;
     ++L.swapRequests;
     L.lastSwapInterval = s;
-    if (L.swapIntervalProc) L.swapIntervalProc(s);
+    c->swapInForce = RequestSwapInterval(c, s);
   }
   glXSwapBuffers(L.display, c->window);
   X11Poll();
@@ -583,7 +633,8 @@ GLDisplayContext* GLDisplayCurrent() { return L.current; }
 GLDisplayContext* GLDisplaySharedContext() { return L.shared; }
 GLDisplayContext* GLDisplayLastSelected() { return L.lastSelected; }
 bool GLDisplayFullScreenActive() { return L.fullScreen != nullptr; }
-bool GLDisplayHasSwapControl() { return L.swapIntervalProc != nullptr; }
+bool GLDisplayHasSwapControl() { return L.swap.Any(); }
+Int GLDisplaySwapIntervalInForce() { return L.current ? L.current->swapInForce : -1; }
 bool GLDisplayHasVideoModes() { return GLDisplayInit() == 0 && L.hasVidMode; }
 Int GLDisplaySwapIntervalRequests() { return L.swapRequests; }
 Int GLDisplayLastSwapInterval() { return L.initialised ? L.lastSwapInterval : -1; }

@@ -22,6 +22,7 @@ struct GLDisplayContext {
   Int hertz;      // as requested, whatever rate the chosen mode has
   Int flags;
   Int swapState;  // swap interval last requested: -1 never, 0 or 1
+  Int swapInForce;  // the interval the display keeps: -1 unknown (no swap control)
   unsigned long window;
   void* glxContext;       // GLXContext; null until made
   unsigned long colormap; // made with the window, freed with it
@@ -64,3 +65,8 @@ bool GLDisplayHasSwapControl();
 // the server offers swap control), and the last value requested (-1 none).
 Int GLDisplaySwapIntervalRequests();
 Int GLDisplayLastSwapInterval();
+// The swap interval in force on the current context's drawable, as the
+// swap-control extension answered the last request; -1 when unknown (no
+// swap control, or nothing current). A display that cannot turn vertical
+// sync off keeps 1 after a request for 0.
+Int GLDisplaySwapIntervalInForce();

@@ -57,6 +57,11 @@ struct GraphicsLayer {
   Int syncStart = 0;
   Int syncHertz = 0;
   Int syncTestFlip = 0;  // the vertical-sync test's flip under way, from 1
+  Int (*swapIntervalReport)() = nullptr;
+  // Software pacing on a display whose swaps wait for the retrace although
+  // sync 0 was asked for (a driver or compositor that forces it).
+  bool syncKeptOn = false;
+  bool lastFrameOnTime = true;
   bool endRegistered = false;
 };
 GraphicsLayer G;
@@ -113,6 +118,44 @@ Int TestVerticalSync(Int hertz) {
   }
   G.syncTestFlip = 0;
   return synced;
+}
+
+// Paces one frame of Flip(-1) in software: frames are due every 1/hertz s
+// from the opening. On time, it waits until due. Late, it restarts the
+// schedule from now, as a program that draws slower than the rate needs.
+//
+// Where sync cannot be turned off, every swap still waits for the next
+// retrace, and at a rate other than the pacing rate that wait makes frames
+// late that were drawn on time. A frame late by less than a period is then
+// presented at once and the schedule kept; one late by up to two periods
+// after a frame that was on time is not presented at all (the display is
+// slower than the schedule: one retrace more would be lost), and the
+// schedule kept. So generations keep the pacing rate on displays slower
+// and faster than it, and a program that draws slowly restarts as before.
+void PaceFrame() {
+  const Int elapsed = MillisSince(G.syncStart);
+  G.frameClock += 1000;
+  const Long wait = G.frameClock / G.syncHertz - elapsed;
+  const Long period = 1000 / G.syncHertz;
+  bool present = true;
+  if (wait > 0 && wait < 1000) {
+    kxDelay(static_cast<Int>(wait));
+    G.lastFrameOnTime = true;
+  } else if (G.syncKeptOn && -wait < period) {
+    G.lastFrameOnTime = true;
+  } else if (G.syncKeptOn && -wait < 2 * period && G.lastFrameOnTime) {
+    present = false;
+    G.lastFrameOnTime = false;
+  } else {
+    G.frameClock = static_cast<Long>(elapsed) * G.syncHertz;
+    G.lastFrameOnTime = true;
+  }
+  if (!present) {
+    PumpSystemEvents();  // what the swap would have done besides
+    return;
+  }
+  Present(0);
+  G.syncKeptOn = G.swapIntervalReport && G.swapIntervalReport() > 0;
 }
 
 }  // namespace
@@ -244,6 +287,8 @@ Int CurrentGraphicsDepth() { return G.depth; }
 Int CurrentGraphicsHertz() { return G.hertz; }
 Int CurrentGraphicsFlags() { return G.flags; }
 Int GraphicsSoftSync() { return G.softSync; }
+void SetSwapIntervalReport(Int (*report)()) { G.swapIntervalReport = report; }
+Int GraphicsSyncKeptOn() { return G.syncKeptOn ? 1 : 0; }
 Int VerticalSyncTestFlip() { return G.syncTestFlip; }
 Long GraphicsFrameClock() { return G.frameClock; }
 
@@ -268,6 +313,8 @@ TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags) {
   // Frames of this display are due from its opening on; a clock left over
   // from an earlier display would hold the first frame back by up to 1 s.
   G.frameClock = 0;
+  G.syncKeptOn = false;
+  G.lastFrameOnTime = true;
 
   G.defaultGraphics.Set(g);
   StartPolledInput(nullptr);
@@ -299,15 +346,7 @@ void Flip(Int sync) {
     Present(1);
     return;
   }
-  const Int elapsed = MillisSince(G.syncStart);
-  G.frameClock += 1000;
-  const Long wait = G.frameClock / G.syncHertz - elapsed;
-  if (wait > 0 && wait < 1000) {
-    kxDelay(static_cast<Int>(wait));
-  } else {
-    G.frameClock = static_cast<Long>(elapsed) * G.syncHertz;
-  }
-  Present(0);
+  PaceFrame();
 }
 
 Int InitGraphicsModule() {

@@ -70,6 +70,12 @@ TGraphics* Graphics(Int width, Int height, Int depth, Int hertz, Int flags);
 void EndGraphics();
 void Flip(Int sync);
 Int GraphicsSoftSync();  // 1 when Flip(-1) paces frames in software
+// Where the display tells the swap interval in force for the current
+// graphics (-1 unknown); installed by the display module. Software pacing
+// asks it whether a swap made without sync still waits for the retrace.
+void SetSwapIntervalReport(Int (*report)());
+// 1 while software pacing finds that the display keeps vertical sync on.
+Int GraphicsSyncKeptOn();
 // The number of the vertical-sync test's flip being presented, from 1; 0
 // outside the test. A driver may prepare there what a first frame would
 // otherwise wait for, since the test waits anyway.

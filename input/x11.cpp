@@ -265,6 +265,23 @@ struct KeyCodeTable {
 
 constexpr KeyCodeTable kKeyCodes;
 
+// The unshifted characters of the US layout's main block, by key code from
+// 10 (the key marked 1) to 61 (slash); 0 where the key is not a character.
+// The main block has these key codes in both key code sets X servers use.
+constexpr int kUsMainBlockFirst = 10;
+constexpr char kUsMainBlock[] =
+    "1234567890-=\0\0qwertyuiop[]\0\0asdfghjkl;'`\0\\zxcvbnm,./";
+
+// Letters of scripts other than Latin: the legacy keysym blocks of Kana,
+// Arabic, Cyrillic, Greek, Hebrew, Thai and Hangul, and Unicode keysyms
+// from Greek on, except the Latin Extended Additional block.
+bool IsNonLatinLetter(KeySym k) {
+  if ((k >= 0x4a1 && k <= 0x7ff) || (k >= 0xcdf && k <= 0xeff)) return true;
+  if (k < 0x1000000 || k > 0x110ffff) return false;
+  const unsigned long cp = k - 0x1000000;
+  return cp >= 0x370 && !(cp >= 0x1e00 && cp <= 0x1eff);
+}
+
 }  // namespace
 
 void X11SystemInit() {
@@ -385,9 +402,27 @@ void X11TranslateEvent(XEvent* event) {
   }
 }
 
+// The unshifted keysym decides, as the table says, for every key whose
+// unshifted keysym is Latin. Two kinds of key on other layouts would give
+// codes nobody asks for and miss the ones programs do:
+//  - the number row of AZERTY layouts carries punctuation and accented
+//    letters unshifted and the digits shifted: the digit's code;
+//  - the letters of other scripts (Cyrillic, Greek ...): the code of the
+//    Latin letter the key carries in the US layout.
 Int X11KeyCode(XEvent* event) {
   if (!event || !event->xkey.display || X11ConnectionLost()) return 0;
-  return X11KeyCodeFromKeysym(XLookupKeysym(&event->xkey, 0));
+  const KeySym unshifted = XLookupKeysym(&event->xkey, 0);
+  if (unshifted < XK_0 || unshifted > XK_9) {
+    const KeySym shifted = XLookupKeysym(&event->xkey, 1);
+    if (shifted >= XK_0 && shifted <= XK_9) return static_cast<Int>(shifted);
+  }
+  if (IsNonLatinLetter(unshifted)) {
+    const unsigned at = event->xkey.keycode - kUsMainBlockFirst;
+    if (event->xkey.keycode >= kUsMainBlockFirst && at < sizeof kUsMainBlock - 1 &&
+        kUsMainBlock[at] != 0)
+      return X11KeyCodeFromKeysym(static_cast<unsigned char>(kUsMainBlock[at]));
+  }
+  return X11KeyCodeFromKeysym(unshifted);
 }
 
 Int X11KeyCodeFromKeysym(unsigned long keysym) {

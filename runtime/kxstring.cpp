@@ -10,8 +10,12 @@
 //    arithmetic, so no Int argument can make a routine read out of bounds.
 #include "runtime/kxstring.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +25,7 @@
 
 #include "runtime/array.h"
 #include "runtime/error.h"
+#include "runtime/module.h"
 
 // Slots 12..19 take no receiver: they are the module's free functions.
 KX_VARIABLE_CLASS_RECORD(String, &String::IndexOf, &String::LastIndexOf, &String::Strip,
@@ -438,9 +443,47 @@ void kxStringFreeWText(uint16_t* text) { FreeText(text); }
 void kxWriteStdout(String* s) { WriteTo(stdout, s); }
 void kxWriteStderrText(String* s) { WriteTo(stderr, s); }
 
+// Standard input is read here rather than through stdio, so that the wait
+// for a line can be cut short: a terminate request that comes while the
+// program waits for the user ends it within the wait's next tick instead of
+// when a line arrives. Lines are at most 1023 bytes; the rest of a longer
+// one is the next line.
+namespace {
+
+struct InputLines {
+  char bytes[1023];
+  size_t have = 0;
+};
+InputLines input;
+
+// Returns when standard input can be read (or has ended or failed).
+void AwaitInput() {
+  for (;;) {
+    pollfd fd{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&fd, 1, 100);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return;
+    kxCheckSignals();
+  }
+}
+
+String* TakeInput(size_t length, size_t consumed) {
+  String* line = kxStringDecodeBytes(input.bytes, static_cast<Int>(length));
+  input.have -= consumed;
+  std::memmove(input.bytes, input.bytes + consumed, input.have);
+  return line;
+}
+
+}  // namespace
+
 String* kxReadInputLine() {
-  char buffer[1024];
-  if (!std::fgets(buffer, sizeof buffer, stdin)) return &kxBlankString;
-  const char* end = std::strchr(buffer, '\n');
-  return kxStringDecodeBytes(buffer, static_cast<Int>(end ? end - buffer : std::strlen(buffer)));
+  for (;;) {
+    const char* end = static_cast<const char*>(std::memchr(input.bytes, '\n', input.have));
+    if (end) return TakeInput(end - input.bytes, end - input.bytes + 1);
+    if (input.have == sizeof input.bytes) return TakeInput(input.have, input.have);
+    AwaitInput();
+    const ssize_t n = read(STDIN_FILENO, input.bytes + input.have, sizeof input.bytes - input.have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return input.have ? TakeInput(input.have, input.have) : &kxBlankString;
+    input.have += static_cast<size_t>(n);
+  }
 }

@@ -1,11 +1,13 @@
 // The millisecond clock, the 1 ms SIGALRM tick and the delay built on both.
 //
-// The clock is 32-bit and wraps every 2^32 ms; all clock arithmetic is done
-// in uint32_t so that the wrap is exact and differences of two readings stay
-// right across it.
+// The clock counts milliseconds since the system started, from the kernel's
+// monotonic clock: a setting of the system time (a manual date change, an
+// NTP step) never moves it, so delays and frame pacing keep their length
+// across one. Time spent suspended is not counted. The clock is 32-bit and
+// wraps every 2^32 ms; all clock arithmetic is done in uint32_t so that the
+// wrap is exact and differences of two readings stay right across it.
 #include "runtime/time.h"
 
-#include <sys/sysinfo.h>
 #include <sys/time.h>
 
 #include <csignal>
@@ -18,30 +20,23 @@ volatile Int PendingSignal = 0;
 
 namespace {
 
-uint32_t clockBase = 0;
 bool tickInstalled = false;
 void (*delayStartHook)() = nullptr;
 
-uint32_t WallMillis() {
-  timeval now;
-  gettimeofday(&now, nullptr);
-  return static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_usec / 1000);
+// The monotonic clock starts at zero when the system starts.
+uint32_t SystemMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_nsec / 1000000);
 }
 
 void Tick(int sig) { PendingSignal = sig; }
 
 }  // namespace
 
-Int kxMilliSecs() { return static_cast<Int>(WallMillis() - clockBase); }
+Int kxMilliSecs() { return static_cast<Int>(SystemMillis()); }
 
-void kxClockStart() {
-  struct sysinfo info;
-  std::memset(&info, 0, sizeof info);
-  sysinfo(&info);
-  clockBase = 0;
-  clockBase = static_cast<uint32_t>(kxMilliSecs()) - static_cast<uint32_t>(info.uptime) * 1000u;
-  kxSetTickInterval(1);
-}
+void kxClockStart() { kxSetTickInterval(1); }
 
 // An interval of 0 or less stops the tick.
 void kxSetTickInterval(Int ms) {

@@ -9,7 +9,7 @@ PACKAGES=(
   libx11-dev libgl-dev libgl1-mesa-dri libglx-mesa0 libxxf86vm-dev libxtst-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-utils x11-xserver-utils
-  xdotool x11-apps python3
+  xdotool x11-apps x11-xkb-utils python3
   alsa-oss
   dpkg-dev lintian man-db imagemagick
   clang libclang-rt-14-dev

@@ -17,9 +17,17 @@
 //   LIFESIM_SHIM_AFTER_MS count only calls made this long after the library
 //                        was loaded
 //   LIFESIM_SHIM_WAIT_MS the acting call first sleeps this long
+//
+// Independently of those, the wall clock (gettimeofday, time and the
+// CLOCK_REALTIME family of clock_gettime) can be stepped, as a date change
+// or an NTP step does to the system time:
+//
+//   LIFESIM_SHIM_WALLCLOCK  AT:STEP,...  STEP ms (signed) added to every
+//                           reading from AT ms after the library was loaded
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -47,7 +55,7 @@ struct Plan {
 
 long NowMs() {
   timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &now);
   return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
@@ -131,9 +139,66 @@ int OpenWith(const char* name, const char* path, int flags, va_list args) {
   return fd;
 }
 
+// The wall clock's offset now, in ms: the sum of the steps already due.
+long WallOffsetMs() {
+  struct Step {
+    long at, ms;
+  };
+  static Step steps[8];
+  static int count = [] {
+    int n = 0;
+    const char* p = getenv("LIFESIM_SHIM_WALLCLOCK");
+    while (p && *p && n < 8) {
+      char* end;
+      steps[n].at = strtol(p, &end, 10);
+      if (*end != ':') break;
+      steps[n].ms = strtol(end + 1, &end, 10);
+      ++n;
+      p = *end == ',' ? end + 1 : end;
+    }
+    return n;
+  }();
+  long offset = 0;
+  const long since = NowMs() - loadedAt;
+  for (int i = 0; i < count; ++i)
+    if (since >= steps[i].at) offset += steps[i].ms;
+  return offset;
+}
+
+bool IsWallClock(clockid_t clock) {
+  return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
+}
+
 }  // namespace
 
 extern "C" {
+
+int clock_gettime(clockid_t clock, timespec* out) {
+  // Straight from the kernel: the library's own readings (NowMs) do the
+  // same, so none of them passes through here.
+  const int r = static_cast<int>(syscall(SYS_clock_gettime, clock, out));
+  if (r == 0 && IsWallClock(clock)) {
+    const long long ns = out->tv_sec * 1000000000LL + out->tv_nsec + WallOffsetMs() * 1000000LL;
+    out->tv_sec = static_cast<time_t>(ns / 1000000000LL);
+    out->tv_nsec = static_cast<long>(ns % 1000000000LL);
+  }
+  return r;
+}
+
+int gettimeofday(timeval* tv, void*) {
+  timespec now;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
+  tv->tv_sec = now.tv_sec;
+  tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1000);
+  return 0;
+}
+
+time_t time(time_t* out) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (out) *out = now.tv_sec;
+  return now.tv_sec;
+}
 
 struct _XDisplay;
 using Display = _XDisplay;

@@ -25,7 +25,10 @@ FONTDUMP = os.environ.get("LIFESIM_FONTDUMP", os.path.join(os.path.dirname(LIFES
 STARTUP_REPORT = os.environ.get("LIFESIM_STARTUP_REPORT",
                                 os.path.join(os.path.dirname(FONTDUMP), "lifesim_startup_report"))
 GRABCHECK = os.environ.get("LIFESIM_GRABCHECK", os.path.join(os.path.dirname(FONTDUMP), "grabcheck"))
-CALLSHIM = os.environ.get("LIFESIM_CALLSHIM", os.path.join(os.path.dirname(FONTDUMP), "libcallshim.so"))
+CALLSHIM = os.environ.get("LIFESIM_CALLSHIM", os.path.join(os.path.dirname(FONTDUMP), "..",
+                                                           "libcallshim.so"))
+RETRACESIM = os.environ.get("LIFESIM_RETRACESIM", os.path.join(os.path.dirname(FONTDUMP), "..",
+                                                               "libretracesim.so"))
 XSERVER = os.path.join(SOURCE_DIR, "tools", "xserver.sh")
 
 TOP = "      <MAIN LOOP TOP OK>      "
@@ -132,6 +135,26 @@ def with_shim(env, call, action, **plan):
     # Under the sanitizers the preloaded shim comes before their runtime.
     out["ASAN_OPTIONS"] = out.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
     return out
+
+
+def with_retrace(env, out, hz, offer="SGI", jitter_ms=0):
+    """env with a display's vertical retrace simulated (see
+    tests/e2e/retracesim.cpp); the counts and swaps go to the file out."""
+    out_env = dict(env, LD_PRELOAD=RETRACESIM, LIFESIM_RETRACE_HZ=str(hz),
+                   LIFESIM_RETRACE_OFFER=offer, LIFESIM_RETRACE_JITTER_MS=str(jitter_ms),
+                   LIFESIM_RETRACE_OUT=out)
+    out_env["ASAN_OPTIONS"] = out_env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    return out_env
+
+
+def read_retrace(out):
+    """(counts line as a dict, [interval of each swap in order])."""
+    with open(out) as f:
+        lines = f.read().splitlines()
+    words = lines[0].split()
+    counts = {"swaps0": int(words[1]), "swaps1": int(words[2]), "calls": int(words[4]),
+              "refused": int(words[6])}
+    return counts, [int(line.split()[1]) for line in lines[1:]]
 
 
 class ServerTestCase(unittest.TestCase):

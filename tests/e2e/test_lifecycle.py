@@ -5,10 +5,11 @@ a fault on the audio thread."""
 import os
 import signal
 import subprocess
+import tempfile
 import time
 
 from lifesim_e2e import (BOTTOM, GRABCHECK, STARTUP_REPORT, TOP, VAR_OK, Lifesim,
-                         ServerTestCase, main, marker, with_shim)
+                         ServerTestCase, main, marker, read_retrace, with_retrace, with_shim)
 
 SIGNAL_TEXT = "appstub.linux signal handler %d"
 
@@ -64,6 +65,26 @@ class Lifecycle(ServerTestCase):
         self.assertEqual(sim.wait_exit(), 0, sim.err)
         self.assertEqual(sim.err.strip(), "startup event_hook=0 priorities=0,-10000 flip_hook=1 "
                          "gldrawtextfont.bin=1536 zorbefont.bin=1536 queued=256")
+
+    def test_vertical_sync_under_simulated_retraces(self):
+        # At 60 Hz, steady or with retraces 2 ms early or late, the sync test
+        # sees the retrace and every frame after it swaps with sync. At 75 Hz
+        # it does not: where the display lets sync be turned off, frames swap
+        # without it; where it refuses interval 0, lifesim runs on paced.
+        cases = [(60, "EXT,SGI", 0, 1), (60, "EXT,SGI", 2, 1), (75, "EXT,SGI", 0, 0),
+                 (75, "MESA", 0, 0), (75, "SGI", 0, 1)]
+        for hz, offer, jitter, later in cases:
+            with self.subTest(hz=hz, offer=offer, jitter=jitter):
+                with tempfile.NamedTemporaryFile(suffix=".retrace") as out:
+                    sim = Lifesim(with_retrace(self.x.env, out.name, hz, offer, jitter))
+                    self.addCleanup(sim.kill)
+                    sim.wait_for(BOTTOM, 20)
+                    self.x.key("Escape")
+                    self.assertEqual(sim.wait_exit(), 0, sim.err)
+                    counts, intervals = read_retrace(out.name)
+                self.assertEqual(intervals[-15:], [later] * 15, counts)
+                if offer == "SGI":
+                    self.assertGreaterEqual(counts["refused"], 1, counts)
 
     def test_started_from_another_directory(self):
         sim = self.start(cwd="/")

@@ -3,6 +3,11 @@
 // frame pacing, and failures (no such mode, no display, a signal).
 #include "tests/graphics/x_observer.h"
 
+#include <dlfcn.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+
+#include <algorithm>
 #include <csignal>
 #include <vector>
 
@@ -179,6 +184,130 @@ TEST(GraphicsChild, DISABLED_TerminatedAtAFlip) {
   raise(SIGTERM);
   Flip(-1);
   ADD_FAILURE() << "Flip returned after SIGTERM";
+}
+
+// Under the retrace simulator (tests/e2e/retracesim.cpp): its counts of
+// swaps made at interval 0 and at 1.
+long SimulatedSwaps(int synced) {
+  static auto count = reinterpret_cast<long (*)(int)>(dlsym(RTLD_DEFAULT, "LifesimRetraceSwaps"));
+  return count ? count(synced) : -1;
+}
+
+// A 60 Hz retrace (the environment may add jitter): the test sees it, and
+// every later Flip(-1) swaps with sync, asking nothing more.
+TEST(GraphicsChild, DISABLED_HardwareSyncAtSixtyHertz) {
+  InitGLDisplayModule();
+  ASSERT_NE(Graphics(640, 480, 32, 60, 0), nullptr);
+  EXPECT_EQ(GraphicsSoftSync(), 0);
+  const Int requests = GLDisplaySwapIntervalRequests();
+  const long synced = SimulatedSwaps(1);
+  for (int i = 0; i < 30; ++i) Flip(-1);
+  EXPECT_EQ(GLDisplaySwapIntervalRequests(), requests);
+  EXPECT_EQ(GLDisplayLastSwapInterval(), 1);
+  EXPECT_EQ(GLDisplaySwapIntervalInForce(), 1);
+  EXPECT_EQ(SimulatedSwaps(1) - synced, 30);
+  EXPECT_EQ(SimulatedSwaps(0), 0);
+}
+
+// Another rate: the test fails and frames are paced in software. Where the
+// display lets sync be turned off, paced swaps do not wait for a retrace;
+// where it keeps sync on (interval 0 refused or forced), pacing knows it,
+// and on a display slower than 60 Hz leaves frames out instead of losing
+// the schedule.
+TEST(GraphicsChild, DISABLED_SoftwarePacingOnAnotherRate) {
+  InitGLDisplayModule();
+  ASSERT_NE(Graphics(640, 480, 32, 60, 0), nullptr);
+  EXPECT_EQ(GraphicsSoftSync(), 1);
+  const bool keptOn = atoi(getenv("EXPECT_KEPT_ON")) != 0;
+  const long before[2] = {SimulatedSwaps(0), SimulatedSwaps(1)};
+  constexpr int kFrames = 60;
+  for (int i = 0; i < kFrames; ++i) Flip(-1);
+  EXPECT_EQ(GLDisplaySwapIntervalInForce(), keptOn ? 1 : 0);
+  EXPECT_EQ(GraphicsSyncKeptOn(), keptOn ? 1 : 0);
+  const long presented = SimulatedSwaps(0) - before[0] + SimulatedSwaps(1) - before[1];
+  if (!keptOn) {
+    EXPECT_EQ(SimulatedSwaps(0) - before[0], kFrames) << "every paced swap without sync";
+  } else {
+    if (atoi(getenv("LIFESIM_RETRACE_HZ")) < 60) {
+      EXPECT_LT(presented, kFrames) << "none left out";
+    }
+    EXPECT_GT(presented, kFrames / 2);
+  }
+}
+
+// Steps of the wall clock (forward 20 s, back 25 s, then forward 20 s while
+// frames are paced) neither hold a delay or a paced frame up nor cut it
+// short: both keep their length on the system's own clock.
+TEST(GraphicsChild, DISABLED_DelaysAndPacingAcrossWallClockSteps) {
+  InitGLDisplayModule();
+  auto now = [] {
+    timespec t;
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+  };
+  timeval wall0;
+  gettimeofday(&wall0, nullptr);
+  const double start = now();
+  double shortest = 1e9, longest = 0;
+  while (now() - start < 600) {
+    const double t0 = now();
+    kxDelay(50);
+    shortest = std::min(shortest, now() - t0), longest = std::max(longest, now() - t0);
+  }
+  EXPECT_GE(shortest, 49);  // whole milliseconds: up to one less in real time
+  EXPECT_LT(longest, 2000);
+  const double opening = now();  // frames are due from a moment inside Graphics
+  ASSERT_NE(Graphics(160, 120, 0, 60, 0), nullptr);
+  for (int i = 1; i <= 60; ++i) {
+    Flip(-1);
+    EXPECT_GE(now() - opening, i * 1000 / 60 - 2) << "frame " << i;
+  }
+  EXPECT_LT(now() - opening, 5000);
+  timeval wall1;
+  gettimeofday(&wall1, nullptr);
+  const double wallMs = (wall1.tv_sec - wall0.tv_sec) * 1000.0 + (wall1.tv_usec - wall0.tv_usec) / 1e3;
+  EXPECT_GT(wallMs - (now() - start), 10000) << "the wall clock was not stepped";
+}
+
+TEST(GraphicsInChild, SimulatedRetraces) {
+  REQUIRE_X_SERVER();
+  const ModeLine before = ServerMode();
+  const std::string preload = LIFESIM_RETRACESIM;
+  // Under the sanitizers the preloaded library comes before their runtime.
+  const std::string asan = "detect_leaks=0:verify_asan_link_order=0";
+  for (const char* jitter : {"0", "2"}) {
+    const int status = RunChildCase("HardwareSyncAtSixtyHertz",
+                                    {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan},
+                                     {"LIFESIM_RETRACE_HZ", "60"},
+                                     {"LIFESIM_RETRACE_JITTER_MS", jitter}});
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "jitter " << jitter;
+  }
+  const struct {
+    const char *hz, *offer, *force, *keptOn;
+  } cases[] = {
+      {"75", "EXT,SGI", "0", "0"}, {"75", "MESA,SGI", "0", "0"}, {"75", "SGI", "0", "1"},
+      {"50", "SGI", "0", "1"},     {"50", "EXT", "1", "1"},
+  };
+  for (const auto& c : cases) {
+    const int status = RunChildCase(
+        "SoftwarePacingOnAnotherRate",
+        {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan}, {"LIFESIM_RETRACE_HZ", c.hz},
+         {"LIFESIM_RETRACE_OFFER", c.offer}, {"LIFESIM_RETRACE_FORCE", c.force},
+         {"EXPECT_KEPT_ON", c.keptOn}});
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << c.hz << " Hz offering " << c.offer << (c.force[0] == '1' ? ", forced" : "");
+  }
+  EXPECT_EQ(ServerMode(), before);
+}
+
+TEST(GraphicsInChild, WallClockSteps) {
+  REQUIRE_X_SERVER();
+  const int status = RunChildCase(
+      "DelaysAndPacingAcrossWallClockSteps",
+      {{"LD_PRELOAD", LIFESIM_CALLSHIM},
+       {"ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0"},
+       {"LIFESIM_SHIM_WALLCLOCK", "150:+20000,300:-25000,1000:+20000"}});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(GraphicsInChild, NoDisplayAtAll) {

@@ -379,6 +379,58 @@ TEST_F(XServerTest, KeyCodeTableOnTheServersKeyboard) {
   EXPECT_GE(onKeyboard, static_cast<int>(rows.size()) - 15) << onKeyboard << " of " << rows.size();
 }
 
+// The five keys of the simulator on the layouts of the keyboards it meets,
+// switched on the test server with setxkbmap: Escape, space, the keys marked
+// 1 and 2 (AZERTY carries the digits shifted) and S (Cyrillic and Greek
+// letters on Russian and Greek keyboards). On US and German keyboards every
+// key still gives what its unshifted keysym gives through the table.
+TEST_F(XServerTest, KeyCodesOnOtherLayouts) {
+  const std::string display = getenv("DISPLAY");
+  auto setLayout = [&](const std::string& layout) {
+    return system(("setxkbmap -display " + display + " " + layout).c_str()) == 0;
+  };
+  std::string before = "us";
+  if (FILE* p = popen(("setxkbmap -display " + display + " -query").c_str(), "r")) {
+    char line[256];
+    while (fgets(line, sizeof line, p))
+      if (strncmp(line, "layout:", 7) == 0) before = strtok(line + 7, " \n");
+    pclose(p);
+  }
+  ASSERT_TRUE(setLayout("us"));
+  const KeySym marks[] = {XK_Escape, XK_space, XK_1, XK_2, XK_s};
+  std::vector<KeyCode> keys;
+  {
+    Display* us = XOpenDisplay(display.c_str());
+    for (KeySym k : marks) keys.push_back(XKeysymToKeycode(us, k));
+    XCloseDisplay(us);
+  }
+  for (const char* layout : {"fr", "be", "de", "ru", "gr", "us"}) {
+    ASSERT_TRUE(setLayout(layout)) << layout;
+    Display* d = XOpenDisplay(display.c_str());  // a keymap fetched after the switch
+    XEvent event{};
+    event.xkey.type = KeyPress;
+    event.xkey.display = d;
+    event.xkey.window = window_;
+    std::vector<Int> codes;
+    for (KeyCode k : keys) {
+      event.xkey.keycode = k;
+      codes.push_back(X11KeyCode(&event));
+    }
+    EXPECT_EQ(codes, (std::vector<Int>{27, 32, 49, 50, 83})) << layout;
+    if (strcmp(layout, "us") == 0 || strcmp(layout, "de") == 0) {
+      int low = 0, high = 0;
+      XDisplayKeycodes(d, &low, &high);
+      for (int k = low; k <= high; ++k) {
+        event.xkey.keycode = static_cast<unsigned>(k);
+        EXPECT_EQ(X11KeyCode(&event), X11KeyCodeFromKeysym(XLookupKeysym(&event.xkey, 0)))
+            << layout << " key " << k;
+      }
+    }
+    XCloseDisplay(d);
+  }
+  EXPECT_TRUE(setLayout(before));
+}
+
 // The translation of button and motion events needs no server.
 TEST(X11Translate, ButtonsAndMotionBecomeMouseEvents) {
   InitEventModule();

@@ -45,6 +45,17 @@ void AllocateAtExit() {
   Say("[allocated]");
 }
 
+// Sends the signal after a pause; a line follows three seconds later, so a
+// request left waiting until the line comes shows as a read that ended.
+void* SignalThenLine(void* arg) {
+  const int* plan = static_cast<const int*>(arg);
+  kxDelay(100);
+  kill(getpid(), plan[0]);
+  kxDelay(3000);
+  (void)!write(plan[1], "late\n", 5);
+  return nullptr;
+}
+
 void* FaultingThread(void*) {
   kxDelay(20);
   Fault();
@@ -98,6 +109,16 @@ extern "C" Int _kx_main() {
     } catch (const KxThrown&) {
       Say("[swallowed]");
     }
+  } else if (mode == "read-blocked") {  // a request while waiting for a line ends the wait
+    int p[2];
+    if (pipe(p) != 0 || dup2(p[0], 0) != 0) return 1;
+    static int plan[2];
+    plan[0] = std::atoi(Arg(2).c_str());
+    plan[1] = p[1];
+    pthread_t thread;
+    pthread_create(&thread, nullptr, SignalThenLine, plan);
+    Say("[reading]");
+    Say("[read " + Text(kxReadInputLine()) + "]");
   } else if (mode == "segv-collect") {
     kxRegisterAtExit(AllocateAtExit);
     Fault();

@@ -93,6 +93,9 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"raise " + std::to_string(SIGPIPE), 255, "[cleanup]", kSignal + std::to_string(SIGPIPE)},
       // ... and are never swallowed by the protected region that is open.
       {"raise-in-region " + std::to_string(SIGTERM), 255, "[cleanup]", kSignal + std::to_string(SIGTERM)},
+      // ... and end a wait for a line of standard input.
+      {"read-blocked " + std::to_string(SIGTERM), 255, "[reading][cleanup]", kSignal + std::to_string(SIGTERM)},
+      {"read-blocked " + std::to_string(SIGINT), 255, "[reading][cleanup]", kSignal + std::to_string(SIGINT)},
       // A collection during a fault's exit (on the alternate stack) neither
       // scans the wrong stack nor stops the remaining routines.
       {"segv-collect", 255, "[allocated][cleanup]", kSignal + "11"},

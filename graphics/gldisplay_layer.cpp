@@ -160,11 +160,11 @@ Int RequestSwapInterval(GLDisplayContext* c, Int s) {
   const SwapControl& sc = L.swap;
   const Int kept = c->swapInForce >= 0 ? c->swapInForce : 1;
   if (sc.ext) {
-    ErrorTrap trap;  // a refused value comes back as an X error
+    X11ErrorTrap trap;  // a refused value comes back as an X error
     sc.ext(L.display, c->window, s);
     unsigned int value = 0;
     glXQueryDrawable(L.display, c->window, GLX_SWAP_INTERVAL_EXT, &value);
-    return trap.Finish() ? static_cast<Int>(value) : kept;
+    return trap.Finish() == 0 ? static_cast<Int>(value) : kept;
   }
   if (sc.mesa) return sc.mesa(static_cast<unsigned>(s)) == 0 ? sc.getMesa() : kept;
   if (sc.sgi) return sc.sgi(s) == 0 ? s : kept;

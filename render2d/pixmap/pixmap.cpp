@@ -121,9 +121,8 @@ TPixmap* TPixmap::Duplicate() {
 void TPixmap::PasteFrom(TPixmap* source, Int x, Int y) {
   Need(source);
   // An empty source writes nothing, wherever it is put.
-  if (source->width > 0 && source->height > 0 &&
-      (!Inside(x, source->width, width) || !Inside(y, source->height, height)))
-    kxRaiseIndexRange();
+  if (source->width <= 0 || source->height <= 0) return;
+  if (!Inside(x, source->width, width) || !Inside(y, source->height, height)) kxRaiseIndexRange();
   for (Int i = 0; i < source->height; ++i)
     ConvertPixels(source->PixelAddress(0, i), source->format, PixelAddress(x, y + i), format, source->width);
 }

@@ -172,6 +172,7 @@ TEST_F(PixmapTest, OutsideCoordinatesWindowsAndPastesRaiseTheIndexError) {
   EXPECT_EQ(PixmapSubWindow(p, 1, 0, -3, 4)->width, 0);  // a negative size is an empty window
   EXPECT_EQ(PixmapPixelAddress(p, 0, 4), p->pixels + 4 * p->pitch);
   p->PasteFrom(PixmapSubWindow(big, 0, 0, 0, 3), -5, -5);
+  p->PasteFrom(PixmapSubWindow(big, 0, 0, 0, 3), 0, INT32_MAX);  // no row arithmetic past the top
   p->PasteFrom(two, 2, 2);
   SetPixmapPixel(p, 3, 3, Argb(1, 2, 3, 4));
   EXPECT_EQ(GetPixmapPixel(p, 3, 3), Argb(1, 2, 3, 4));

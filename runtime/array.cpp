@@ -269,6 +269,7 @@ Array* kxArrayRange(const char* tag, Array* source, Int start, Int end) {
 Array* kxArrayFromValues(const char* tag, Int count, const void* values) {
   Array* a = kxArrayNewOneDim(tag, count);
   if (a == &kxEmptyArray) return a;
+  if (!values) kxRaiseNullAccess();
   const int32_t* words = static_cast<const int32_t*>(values);
   switch (tag[0]) {
     case 'b':

@@ -156,6 +156,7 @@ TEST(ArrayReferences, NullTagsNullArraysAndOutsideIndicesRaise) {
       {[] { kxArrayNewOneDim(nullptr, 4); }, null},
       {[] { kxArrayNew(nullptr, 2, 2, 2); }, null},
       {[] { kxArrayNewDims("i", 2, nullptr); }, null},
+      {[] { kxArrayFromValues("i", 2, nullptr); }, null},
       {[&] { kxArraySetRef(nullptr, 0, s); }, null},
       {[&] { kxArraySetRef(grid, 6, s); }, index},
       {[&] { kxArraySetRef(grid, -1, s); }, index},

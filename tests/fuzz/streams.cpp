@@ -39,6 +39,7 @@ class TFuzzStream : public TStream {
     if (current->Byte() % 64 == 0) kxRaiseStreamReadError();
     if (count <= 0) return 0;
     Long n = std::min<Long>(count, Long(bytes.size()) - at);
+    if (n <= 0) return 0;
     if (n > 1 && current->Flag()) n = current->Range(1, Int(n));  // short reads are allowed
     std::memcpy(buffer, bytes.data() + at, size_t(n));
     at += n;

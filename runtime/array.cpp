@@ -57,12 +57,14 @@ void FillInitial(const char* tag, void* data, Int n, Int dataSize) {
 
 Array* Allocate(const char* tag, Int dims, const Int* sizes) {
   if (dims <= 0) return &kxEmptyArray;
+  if (!sizes) kxRaiseNullAccess();
   Long count = 1;
   for (Int k = 0; k < dims; ++k) {
     if (sizes[k] <= 0) return &kxEmptyArray;
     count *= sizes[k];
     if (count > INT32_MAX) TooLarge();
   }
+  if (!tag) kxRaiseNullAccess();  // elements need a type; an empty array does not
   Long bytes = count * kxArrayElementSize(tag);
   if (bytes > INT32_MAX - static_cast<Long>(DataOffset(dims))) TooLarge();
   Int dataSize = static_cast<Int>(bytes);
@@ -267,6 +269,7 @@ Array* kxArrayRange(const char* tag, Array* source, Int start, Int end) {
 Array* kxArrayFromValues(const char* tag, Int count, const void* values) {
   Array* a = kxArrayNewOneDim(tag, count);
   if (a == &kxEmptyArray) return a;
+  if (!values) kxRaiseNullAccess();
   const int32_t* words = static_cast<const int32_t*>(values);
   switch (tag[0]) {
     case 'b':
@@ -290,6 +293,12 @@ Array* kxArrayFromValues(const char* tag, Int count, const void* values) {
 }
 
 void kxArraySetRef(Array* a, Int index, Object* value) {
+  if (!a) kxRaiseNullAccess();
+  if (index < 0 || index >= a->Length()) kxRaiseIndexRange();
+  // A pointer stored among plain values would be read back as numbers and
+  // released as an object the array never held.
+  if (!kxArrayTagIsRef(a->tag))
+    kxRaiseError(KX_STR("Attempt to store a reference in an array of another element type"));
   Object*& slot = a->RefElements()[index];
   kxRetain(value);
   Object* old = slot;

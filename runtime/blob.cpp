@@ -3,6 +3,7 @@
 // by name afterwards. A list, newest first; a name is registered once.
 #include <cstdlib>
 
+#include "runtime/error.h"
 #include "runtime/kxstring.h"
 #include "runtime/object.h"
 
@@ -25,7 +26,11 @@ BlobNode* FindBlob(String* name) {
 
 }  // namespace
 
+// The size is handed back as it was given: a negative one, or bytes that
+// are not there, would become a reader's fault, so they are refused here.
 Int kxAddEmbeddedBlob(String* name, const void* data, Int length) {
+  if (length < 0) kxRaiseError(KX_STR("Attempt to register an embedded block of negative length"));
+  if (!data && length > 0) kxRaiseNullAccess();
   if (FindBlob(name)) return 0;
   BlobNode* n = static_cast<BlobNode*>(std::malloc(sizeof(BlobNode)));
   if (!n) std::abort();

@@ -233,6 +233,8 @@ struct CollectionEnd {
 // The block starts at a 16-byte boundary at least one pointer above the
 // malloc result, and the word before it keeps that result.
 void* kxAlignedAlloc(size_t n) {
+  // A size within the overhead of the top would wrap to a tiny block.
+  if (n > SIZE_MAX - kxAlignedOverhead) OutOfMemory(n);
   size_t total = n + kxAlignedOverhead;
   void* raw = std::malloc(total);
   if (!raw) OutOfMemory(total);

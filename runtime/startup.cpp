@@ -130,15 +130,20 @@ void WriteSignalText(int sig) {
 // later (the GL driver's code generator) register destructors of their own
 // as they go, and a routine that still talks to the driver (closing the
 // display) must run before those have torn it down. Registered with the C
-// library too, once, for an exit that does not come through here.
-constexpr int kAtExitRoom = 64;
-void (*atExitRoutines[kAtExitRoom])();
+// library too, once, for an exit that does not come through here. The list
+// grows as routines come, so their order holds however many there are.
+using AtExitRoutine = void (*)();
+AtExitRoutine* atExitRoutines = nullptr;
 int atExitCount = 0;
+int atExitRoom = 0;
+volatile sig_atomic_t runningAtExit = 0;
+int exitStatus = 0;  // of the exit under way through kxExitProcess
 
 // Each routine is taken off the list before it runs, so an exit started
 // again from inside one never runs it twice. A fault reported on another
 // thread ends with 255 whatever status the main thread's exit carried.
 void RunAtExitRoutines() {
+  runningAtExit = 1;
   while (atExitCount > 0) atExitRoutines[--atExitCount]();
   if (faultHandedOver) {
     std::fflush(nullptr);
@@ -255,18 +260,33 @@ __attribute__((noinline)) void kxStartRuntime(Int argc, char** argv, const char*
 void kxExitProcess(Int status) {
   if (exiting) _exit(status);
   exiting = 1;
+  exitStatus = status;
   if (status != 0) ArmExitWatchdog(status);
   RunAtExitRoutines();
   std::exit(status);
 }
 
-void kxEnd() { kxExitProcess(0); }
+// Inside an at-exit routine the end is already under way: the routine ends
+// here, the ones registered before it still run, and the process ends as
+// that exit would have, with its status. An exit the C library started
+// (main returned) must not be started again, so that one ends directly.
+void kxEnd() {
+  if (runningAtExit && kxOnMainThread()) {
+    RunAtExitRoutines();
+    if (exiting) std::exit(exitStatus);
+    std::fflush(nullptr);
+    _exit(0);
+  }
+  kxExitProcess(0);
+}
 
 void kxRegisterAtExit(void (*routine)()) {
   if (!routine) return;
-  if (atExitCount == kAtExitRoom) {
-    std::atexit(routine);  // beyond the room: the C library's order only
-    return;
+  if (atExitCount == atExitRoom) {
+    const int room = atExitRoom ? 2 * atExitRoom : 64;
+    atExitRoutines = static_cast<AtExitRoutine*>(kxAlignedGrow(
+        atExitRoutines, sizeof(AtExitRoutine) * atExitCount, sizeof(AtExitRoutine) * room));
+    atExitRoom = room;
   }
   static bool handedToLibrary = false;
   if (!handedToLibrary) {

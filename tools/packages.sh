@@ -12,7 +12,7 @@ PACKAGES=(
   xdotool x11-apps x11-xkb-utils python3
   alsa-oss
   dpkg-dev lintian man-db imagemagick
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
 )
 # The i686 build: the compiler's 32-bit support, then the :i386 twin of
 # every library above that lifesim, its tests or its benchmarks link or

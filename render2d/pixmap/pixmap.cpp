@@ -8,7 +8,10 @@
 //  - a window made by SubWindow holds a counted reference to the pixmap
 //    that owns its memory (owner), so the memory outlives every window;
 //  - format ids outside 1..6 count as zero bytes per pixel, so no access
-//    through them touches memory.
+//    through them touches memory;
+//  - pixel coordinates, windows and paste rectangles are checked against
+//    the pixmap once per call and raise the index error when they leave
+//    it; the row loops behind them run unchecked.
 #include <cstdint>
 #include <cstring>
 
@@ -38,6 +41,17 @@ struct Argb {
         g((static_cast<uint32_t>(v) >> 8) & 0xFFu),
         b(static_cast<uint32_t>(v) & 0xFFu) {}
 };
+
+// The span first .. first + count (count < 0 counts as 0) inside 0 .. size,
+// in 64 bits so that no sum wraps.
+bool Inside(Int first, Int count, Int size) {
+  const int64_t end = static_cast<int64_t>(first) + (count < 0 ? 0 : count);
+  return first >= 0 && end <= size;
+}
+
+void NeedPixel(const TPixmap* p, Int x, Int y) {
+  if (!Inside(x, 1, p->width) || !Inside(y, 1, p->height)) kxRaiseIndexRange();
+}
 
 Int PackArgb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
   return static_cast<Int>((a << 24) | (r << 16) | (g << 8) | b);
@@ -91,6 +105,7 @@ uint8_t* TPixmap::PixelAddress(Int x, Int y) {
 }
 
 TPixmap* TPixmap::SubWindow(Int x, Int y, Int w, Int h) {
+  if (!Inside(x, w, width) || !Inside(y, h, height)) kxRaiseIndexRange();
   TPixmap* window = WrapMemory(PixelAddress(x, y), w, h, pitch, format);
   // Point at the memory's real owner, so windows of windows do not chain.
   window->owner = owner ? owner.get() : this;
@@ -105,6 +120,9 @@ TPixmap* TPixmap::Duplicate() {
 
 void TPixmap::PasteFrom(TPixmap* source, Int x, Int y) {
   Need(source);
+  // An empty source writes nothing, wherever it is put.
+  if (source->width <= 0 || source->height <= 0) return;
+  if (!Inside(x, source->width, width) || !Inside(y, source->height, height)) kxRaiseIndexRange();
   for (Int i = 0; i < source->height; ++i)
     ConvertPixels(source->PixelAddress(0, i), source->format, PixelAddress(x, y + i), format, source->width);
 }
@@ -117,6 +135,7 @@ TPixmap* TPixmap::ConvertTo(Int newFormat) {
 }
 
 Int TPixmap::GetPixel(Int x, Int y) {
+  NeedPixel(this, x, y);
   if (PixelFormatBytes(format) == 0) return 0;
   const uint8_t* s = PixelAddress(x, y);
   switch (format) {
@@ -136,6 +155,7 @@ Int TPixmap::GetPixel(Int x, Int y) {
 }
 
 void TPixmap::SetPixel(Int x, Int y, Int argb) {
+  NeedPixel(this, x, y);
   if (PixelFormatBytes(format) == 0) return;
   Argb c(argb);
   uint8_t* d = PixelAddress(x, y);
@@ -179,7 +199,13 @@ Int GetPixmapWidth(TPixmap* p) { return Need(p)->width; }
 Int GetPixmapHeight(TPixmap* p) { return Need(p)->height; }
 Int GetPixmapPitch(TPixmap* p) { return Need(p)->pitch; }
 Int GetPixmapFormat(TPixmap* p) { return Need(p)->format; }
-uint8_t* PixmapPixelAddress(TPixmap* p, Int x, Int y) { return Need(p)->PixelAddress(x, y); }
+// Up to the end of a row or of the pixmap: an address there is still one a
+// caller may compute, though not read through.
+uint8_t* PixmapPixelAddress(TPixmap* p, Int x, Int y) {
+  Need(p);
+  if (!Inside(x, 0, p->width) || !Inside(y, 0, p->height)) kxRaiseIndexRange();
+  return p->PixelAddress(x, y);
+}
 
 TPixmap* PixmapSubWindow(TPixmap* p, Int x, Int y, Int w, Int h) {
   return Need(p)->SubWindow(x, y, w, h);

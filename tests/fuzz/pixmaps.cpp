@@ -2,6 +2,7 @@
 // format pair conversion, pixel access, windows, pastes, mirrors, colour
 // keys and scaling, checked against the pixels they started from.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "render2d/pixmap/pixmap.h"
@@ -83,6 +84,46 @@ void CheckWindowAndPaste(FuzzInput& in, TPixmap* p) {
   for (Int j = 0; j < h; ++j)
     for (Int i = 0; i < w; ++i)
       FUZZ_CHECK(target->GetPixel(tx + i, ty + j) == Stored(window->GetPixel(i, j), format));
+}
+
+bool Inside(Int first, Int count, Int size) {
+  return first >= 0 && Long(first) + std::max(count, 0) <= size;
+}
+
+// Coordinates anywhere: the index error exactly when the pixel, window or
+// pasted rectangle leaves the pixmap, and nothing written then.
+void CheckOutside(FuzzInput& in, TPixmap* p) {
+  static const std::string index = [] {
+    String* s = kxErrorText(New<TIndexRangeError>());
+    return std::string(s->units, s->units + s->length);
+  }();
+  auto raisesIndex = [&](auto f) {
+    const char* text = RaisedText(f);
+    FUZZ_CHECK(*text == 0 || index == text);
+    return *text != 0;
+  };
+  const Int x = in.Position(), y = in.Position(), w = in.Position(), h = in.Position();
+  const bool pixel = Inside(x, 1, p->width) && Inside(y, 1, p->height);
+  Int got = 0;
+  FUZZ_CHECK(raisesIndex([&] { got = GetPixmapPixel(p, x, y); }) != pixel);
+  TPixmap* before = p->Duplicate();
+  const Int argb = in.Take<Int>();
+  FUZZ_CHECK(raisesIndex([&] { SetPixmapPixel(p, x, y, argb); }) != pixel);
+  if (pixel) FUZZ_CHECK(p->GetPixel(x, y) == Stored(argb, p->format));
+  if (!pixel) FUZZ_CHECK(SameBytes(p, before));
+  FUZZ_CHECK(raisesIndex([&] { PixmapPixelAddress(p, x, y); }) != (Inside(x, 0, p->width) && Inside(y, 0, p->height)));
+  TPixmap* window = nullptr;
+  const bool fits = Inside(x, w, p->width) && Inside(y, h, p->height);
+  FUZZ_CHECK(raisesIndex([&] { window = PixmapSubWindow(p, x, y, w, h); }) != fits);
+  if (window) FUZZ_CHECK(SameBytes(ClonePixmap(window), window) && SameBytes(MirrorPixmapX(MirrorPixmapX(window)), window));
+  // A small source pasted anywhere.
+  TPixmap* source = NewPixmap(in.Range(0, 5), in.Range(0, 5), in.Range(1, 6), 1);
+  std::memset(source->pixels, 0x5a, size_t(source->capacity));
+  const bool empty = source->width == 0 || source->height == 0;
+  const bool lands = empty || (Inside(x, source->width, p->width) && Inside(y, source->height, p->height));
+  before = p->Duplicate();
+  FUZZ_CHECK(raisesIndex([&] { p->PasteFrom(source, x, y); }) != lands);
+  if (!lands || empty) FUZZ_CHECK(SameBytes(p, before));
 }
 
 void CheckMirrors(TPixmap* p) {
@@ -185,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckMirrors(p);
   CheckColorKey(in, p);
   CheckScale(in, p);
+  CheckOutside(in, p);
   // Formats outside 1..6 read as 0 and write nothing.
   TPixmap* odd = WrapPixmapMemory(p->pixels, p->width, p->height, p->pitch, in.Flag() ? 0 : 7);
   if (p->width > 0 && p->height > 0) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,49 @@ TEST_F(PixmapTest, UnknownFormatIdsTouchNoMemory) {
 TEST_F(PixmapTest, OversizedAndNullRequestsRaise) {
   EXPECT_EQ(Raised([] { NewPixmap(1 << 20, 1 << 20, PIXFMT_RGBA32, 4); }).rfind("Attempt to", 0), 0u);
   EXPECT_EQ(Raised([] { GetPixmapWidth(nullptr); }), ToStd(kxErrorText(New<TNullAccessError>())));
+}
+
+// Pixel coordinates, windows and paste positions outside the pixmap raise
+// the arrays' index error before any memory is touched; calls up to the
+// edges, and empty pastes anywhere, go on as before.
+TEST_F(PixmapTest, OutsideCoordinatesWindowsAndPastesRaiseTheIndexError) {
+  const std::string index = ToStd(kxErrorText(New<TIndexRangeError>()));
+  TPixmap* p = Pattern(4, 4, PIXFMT_RGBA32, 4);
+  TPixmap* big = Pattern(8, 8, PIXFMT_RGBA32, 4);
+  TPixmap* two = PixmapSubWindow(big, 0, 0, 2, 2);
+  TPixmap* row = Pattern(9, 2, PIXFMT_GREY8, 1);
+  const std::vector<uint8_t> before(p->pixels, p->pixels + p->capacity);
+  const std::function<void()> outside[] = {
+      [&] { GetPixmapPixel(p, 4, 4); },
+      [&] { GetPixmapPixel(p, -1, -1); },
+      [&] { p->GetPixel(0, 4); },
+      [&] { SetPixmapPixel(p, 1000, 1000, -1); },
+      [&] { SetPixmapPixel(p, 4, 0, -1); },
+      [&] { ClonePixmap(PixmapSubWindow(p, 2, 2, 10, 10)); },
+      [&] { PixmapSubWindow(p, -1, 0, 2, 2); },
+      [&] { PixmapSubWindow(p, 0, INT32_MAX, 1, 2); },
+      [&] { PixmapSubWindow(p, 5, 0, 0, 0); },
+      [&] { p->PasteFrom(big, 2, 2); },
+      [&] { p->PasteFrom(two, -1, -1); },
+      [&] { p->PasteFrom(two, 3, 0); },
+      [&] { p->PasteFrom(two, INT32_MAX, 0); },
+      [&] { MirrorPixmapX(PixmapSubWindow(row, 1, 1, 9, 1)); },
+      [&] { ScalePixmap(PixmapSubWindow(p, 1, 1, 4, 4), 8, 8); },
+      [&] { PixmapPixelAddress(p, 5, 0); },
+  };
+  for (size_t i = 0; i < std::size(outside); ++i) EXPECT_EQ(Raised(outside[i]), index) << i;
+  EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + p->capacity), before);
+
+  EXPECT_EQ(PixmapSubWindow(p, 4, 4, 0, 0)->width, 0);
+  EXPECT_EQ(PixmapSubWindow(p, 1, 0, -3, 4)->width, 0);  // a negative size is an empty window
+  EXPECT_EQ(PixmapPixelAddress(p, 0, 4), p->pixels + 4 * p->pitch);
+  p->PasteFrom(PixmapSubWindow(big, 0, 0, 0, 3), -5, -5);
+  p->PasteFrom(PixmapSubWindow(big, 0, 0, 0, 3), 0, INT32_MAX);  // no row arithmetic past the top
+  p->PasteFrom(two, 2, 2);
+  SetPixmapPixel(p, 3, 3, Argb(1, 2, 3, 4));
+  EXPECT_EQ(GetPixmapPixel(p, 3, 3), Argb(1, 2, 3, 4));
+  EXPECT_EQ(GetPixmapPixel(p, 2, 2), GetPixmapPixel(big, 0, 0));
+  EXPECT_EQ(MirrorPixmapX(PixmapSubWindow(row, 0, 1, 9, 1))->GetPixel(8, 0), row->GetPixel(0, 1));
 }
 
 TEST_F(PixmapTest, WindowsShareMemoryAndDuplicatesDoNot) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "runtime/error.h"
 #include "runtime/module.h"
@@ -56,6 +57,17 @@ void* SignalThenLine(void* arg) {
   return nullptr;
 }
 
+template <int N>
+void Numbered() {
+  Say("[" + std::to_string(N) + "]");
+}
+
+// Seventy routines, more than a fixed list of 64 would hold.
+template <int... N>
+void RegisterNumbered(std::integer_sequence<int, N...>) {
+  (kxRegisterAtExit(&Numbered<N>), ...);
+}
+
 void* FaultingThread(void*) {
   kxDelay(20);
   Fault();
@@ -91,6 +103,17 @@ extern "C" Int _kx_main() {
   } else if (mode == "overflow") {
     volatile int depth = 0;
     Recurse(&depth);
+  } else if (mode == "atexit-many") {
+    RegisterNumbered(std::make_integer_sequence<int, 70>());
+    std::atexit([] { Say("[library]"); });
+  } else if (mode == "atexit-end" || mode == "error-atexit-end") {  // kxEnd inside a routine
+    kxRegisterAtExit([] { Say("[first]"); });
+    kxRegisterAtExit([] {
+      Say("[ending]");
+      kxEnd();
+    });
+    std::atexit([] { Say("[library]"); });
+    if (mode == "error-atexit-end") kxRaiseError(KX_STR("probe failure"));
   } else if (mode == "atexit-fault") {
     kxRegisterAtExit(Fault);
   } else if (mode == "segv-blocked-exit") {  // an at-exit routine that never returns

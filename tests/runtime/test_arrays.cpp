@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -140,6 +141,35 @@ TEST(ArrayReferences, FreeingAnArrayOfStringsFreesTheStringsInTheSameCollection)
   kxCollectGarbage();
   for (uintptr_t w : where) EXPECT_FALSE(IsObjectAt(w));
   EXPECT_GE(kxLastObjectsFreed(), 41);
+}
+
+// A caller's mistake raises a runtime error instead of touching memory: a
+// Null tag or size list, a Null array, an index outside, a reference
+// stored into an array of plain values.
+TEST(ArrayReferences, NullTagsNullArraysAndOutsideIndicesRaise) {
+  const std::string null = ToStd(kxErrorText(New<TNullAccessError>()));
+  const std::string index = ToStd(kxErrorText(New<TIndexRangeError>()));
+  Array* ints = kxArrayNewOneDim("i", 3);
+  Array* grid = kxArrayNew("$", 2, 2, 3);
+  String* s = Str("kept");
+  const struct { std::function<void()> call; std::string text; } cases[] = {
+      {[] { kxArrayNewOneDim(nullptr, 4); }, null},
+      {[] { kxArrayNew(nullptr, 2, 2, 2); }, null},
+      {[] { kxArrayNewDims("i", 2, nullptr); }, null},
+      {[] { kxArrayFromValues("i", 2, nullptr); }, null},
+      {[&] { kxArraySetRef(nullptr, 0, s); }, null},
+      {[&] { kxArraySetRef(grid, 6, s); }, index},
+      {[&] { kxArraySetRef(grid, -1, s); }, index},
+      {[&] { kxArraySetRef(&kxEmptyArray, 0, s); }, index},
+      {[&] { kxArraySetRef(ints, 2, s); }, "Attempt to store a reference in an array of another element type"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Raised(c.call), c.text);
+  EXPECT_EQ(kxArrayNewOneDim(nullptr, 0), &kxEmptyArray);  // no element, no tag needed
+  EXPECT_EQ(IntsOf(ints), (std::vector<Int>{0, 0, 0}));
+  const uint32_t held = s->refs;
+  kxArraySetRef(grid, 5, s);
+  EXPECT_EQ(grid->RefElements()[5], s);
+  EXPECT_EQ(s->refs, held + 1);
 }
 
 TEST(ArrayReferences, RangeCopiesInsideElementsAndFillsTheRest) {

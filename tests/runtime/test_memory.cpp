@@ -117,6 +117,9 @@ TEST(AlignedBlocks, AlignmentStoredPointerAndGrowth) {
   char* shrunk = static_cast<char*>(kxAlignedGrow(grown, 1000, 8));
   for (int i = 0; i < 8; ++i) ASSERT_EQ(shrunk[i], static_cast<char>(i));
   kxAlignedFree(shrunk);
+  // A size whose overhead wraps around is out of memory, never a short block.
+  for (size_t huge : {SIZE_MAX, SIZE_MAX - kxAlignedOverhead + 1})
+    EXPECT_DEATH(kxAlignedAlloc(huge), "out of memory") << huge;
 }
 
 TEST(PresenceBitmap, MarksObjectStartsOnly) {

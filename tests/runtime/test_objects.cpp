@@ -276,6 +276,16 @@ TEST(EmbeddedBlobs, FirstRegistrationWinsAndAbsentNamesGiveNothing) {
   EXPECT_EQ(kxEmbeddedBlobSize(Str("objects-test.bin")), 11);
   EXPECT_EQ(kxEmbeddedBlobData(Str("objects-test.bi")), nullptr);
   EXPECT_EQ(kxEmbeddedBlobSize(Str("absent.bin")), 0);
+  // A negative length, or a length without data, is refused with an error
+  // and leaves nothing registered.
+  for (Int length : {-1, INT32_MIN}) {
+    EXPECT_EQ(Raised([&] { kxAddEmbeddedBlob(Str("negative.bin"), first, length); }),
+              "Attempt to register an embedded block of negative length");
+  }
+  EXPECT_EQ(Raised([] { kxAddEmbeddedBlob(Str("nodata.bin"), nullptr, 4); }),
+            ToStd(kxErrorText(New<TNullAccessError>())));
+  EXPECT_EQ(kxEmbeddedBlobSize(Str("negative.bin")) + kxEmbeddedBlobSize(Str("nodata.bin")), 0);
+  EXPECT_EQ(kxAddEmbeddedBlob(Str("empty.bin"), nullptr, 0), 1);
 }
 
 }  // namespace

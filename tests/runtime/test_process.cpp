@@ -79,6 +79,11 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       // Reverse order of registration, all before a library's exit handlers.
       {"atexit", 0, "[second][first][cleanup][library]", ""},
       {"error", 255, "[cleanup]", "probe failure"},    // the text alone, no newline
+      // However many there are, and with kxEnd inside one: that routine
+      // ends, the earlier ones still run, the exit keeps its status.
+      {"atexit-many", 0, nullptr, ""},  // [69] .. [0]
+      {"atexit-end", 0, "[ending][first][cleanup][library]", ""},
+      {"error-atexit-end", 255, "[ending][first][cleanup][library]", "probe failure"},
       {"atexit-fault", 255, "", kSignal + "11"},       // a fault while exiting ends it
       {"segv", 255, "[cleanup]", kSignal + "11"},
       // The watchdog ends a fault's exit that an at-exit routine blocks.
@@ -102,10 +107,13 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       // A fault on another thread: one text, the exit on the main thread.
       {"thread-fault", 255, "[main][cleanup]", kSignal + "11"},
   };
+  std::string many;
+  for (int i = 69; i >= 0; --i) many += "[" + std::to_string(i) + "]";
+  many += "[cleanup][library]";
   for (const auto& c : cases) {
     const ProbeRun run = Probe(c.args);
     EXPECT_EQ(run.status, c.status) << c.args;
-    EXPECT_EQ(run.out, c.out) << c.args;
+    EXPECT_EQ(run.out, c.out ? c.out : many) << c.args;
     EXPECT_EQ(run.err, c.err) << c.args;
   }
 }

@@ -8,6 +8,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libx11-dev libgl-dev libgl1-mesa-dri libglx-mesa0 libxxf86vm-dev libxtst-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  debhelper devscripts diffoscope-minimal librsvg2-bin desktop-file-utils appstream
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-utils x11-xserver-utils
   xdotool x11-apps python3
   alsa-oss

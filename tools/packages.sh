@@ -15,11 +15,12 @@ PACKAGES=(
   dpkg-dev lintian man-db imagemagick
   clang libclang-rt-14-dev
 )
-# The i686 build: the compiler's 32-bit support, then the :i386 twin of
+# The i686 build: the compiler's 32-bit support, the i686 binutils that
+# debhelper strips the i386 package with, then the :i386 twin of
 # every library above that lifesim, its tests or its benchmarks link or
 # load (the X server and the tools stay 64-bit).
 PACKAGES_I386=(
-  g++-multilib
+  g++-multilib binutils-i686-linux-gnu
   libx11-dev:i386 libxxf86vm-dev:i386 libxtst-dev:i386
   libgl-dev:i386 libglx-dev:i386 libopengl-dev:i386
   libgl1-mesa-dri:i386 libglx-mesa0:i386

@@ -8,11 +8,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/arch.sh
 bash tools/packages.sh
-# Debian's default flags for the target, hardened (stack protector, FORTIFY_SOURCE, RELRO,
-# immediate binding, PIE), with the source folder mapped out of the
-# programs: the flags the Debian package is built with. Flags given in the
-# environment are taken instead; CMake reads them when it first configures
-# a build folder.
+# Debian's default flags for the target, hardened (stack protector,
+# FORTIFY_SOURCE, RELRO, immediate binding, PIE), with the source folder
+# mapped out of the programs: the flags the Debian package is built with.
+# Flags given in the environment are taken instead; CMake reads them when
+# it first configures a build folder.
 if [ -z "${CXXFLAGS+set}${LDFLAGS+set}" ]; then
   host_arch=$(dpkg --print-architecture)
   [ "$LIFESIM_ARCH" = x86_64 ] || host_arch=i386

@@ -39,11 +39,15 @@ def run(*args, **kw):
                           **kw)
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def png_header_and_corner(path):
     """(width, height, bit depth, colour type) and the top-left pixel's bytes.
     Every PNG filter leaves the first pixel of the first row as it is."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = read_bytes(path)
     assert data[:8] == b"\x89PNG\r\n\x1a\n", path
     header = struct.unpack(">IIBB", data[16:26])
     idat, pos = b"", 8
@@ -85,7 +89,7 @@ class Package(unittest.TestCase):
         return os.path.join(self.root, name)
 
     def test_package_is_reproducible_hardened_and_accepted_by_the_checkers(self):
-        one, two = (open(d, "rb").read() for d in self.debs)
+        one, two = (read_bytes(d) for d in self.debs)
         if one != two:
             diff = run("diffoscope", "--text", "-", *self.debs, timeout=600)
             self.fail("the two builds differ:\n" + diff.stdout[-6000:])
@@ -145,9 +149,8 @@ class Package(unittest.TestCase):
         subprocess.run(["bash", os.path.join(SOURCE_DIR, "tools", "make-icon.sh"), rendered],
                        check=True, timeout=120)
         for icon, size in ICONS.items():
-            with open(self.path(icon), "rb") as a, \
-                    open(os.path.join(rendered, "%dx%d.png" % (size, size)), "rb") as b:
-                self.assertEqual(a.read(), b.read(), icon)
+            self.assertEqual(read_bytes(self.path(icon)),
+                             read_bytes(os.path.join(rendered, "%dx%d.png" % (size, size))), icon)
 
         # The metadata and the tree it describes (desktop entry, icons), and
         # a release for every version in the changelog, dated as there.

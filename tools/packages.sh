@@ -8,17 +8,19 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libx11-dev libgl-dev libgl1-mesa-dri libglx-mesa0 libxxf86vm-dev libxtst-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  debhelper devscripts diffoscope-minimal librsvg2-bin desktop-file-utils appstream
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-utils x11-xserver-utils
   xdotool x11-apps x11-xkb-utils python3
   alsa-oss
   dpkg-dev lintian man-db imagemagick
   clang libclang-rt-14-dev llvm-14
 )
-# The i686 build: the compiler's 32-bit support, then the :i386 twin of
+# The i686 build: the compiler's 32-bit support, the i686 binutils that
+# debhelper strips the i386 package with, then the :i386 twin of
 # every library above that lifesim, its tests or its benchmarks link or
 # load (the X server and the tools stay 64-bit).
 PACKAGES_I386=(
-  g++-multilib
+  g++-multilib binutils-i686-linux-gnu
   libx11-dev:i386 libxxf86vm-dev:i386 libxtst-dev:i386
   libgl-dev:i386 libglx-dev:i386 libopengl-dev:i386
   libgl1-mesa-dri:i386 libglx-mesa0:i386

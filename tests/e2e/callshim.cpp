@@ -3,10 +3,11 @@
 // environment says which call and what happens:
 //
 //   LIFESIM_SHIM_CALL    XOpenDisplay | XF86VidModeSwitchToMode |
-//                        glXSwapBuffers | open
+//                        glXSwapBuffers | open | setitimer
 //   LIFESIM_SHIM_ACTION  signal:N  the call completes, then raises signal N
 //                        fault     a write to an unmapped page inside the call
 //                        fail      the call fails without being made
+//                        slow      the call is made after the wait only
 //                        xerror    glXSwapBuffers only: first a swap of a
 //                                  drawable that does not exist, which the
 //                                  server refuses with a protocol error
@@ -20,6 +21,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,7 +35,7 @@
 
 namespace {
 
-enum class Action { kNone, kSignal, kFault, kFail, kXError };
+enum class Action { kNone, kSignal, kFault, kFail, kXError, kSlow };
 
 struct Plan {
   const char* call = nullptr;
@@ -68,6 +70,8 @@ const Plan& ThePlan() {
       p.action = Action::kFail;
     } else if (strcmp(action, "xerror") == 0) {
       p.action = Action::kXError;
+    } else if (strcmp(action, "slow") == 0) {
+      p.action = Action::kSlow;
     }
     if (const char* n = getenv("LIFESIM_SHIM_COUNT")) p.count = atol(n);
     if (const char* t = getenv("LIFESIM_SHIM_THREAD"))
@@ -166,6 +170,21 @@ void glXSwapBuffers(Display* display, unsigned long drawable) {
   if (action == Action::kXError) real(display, 0x3ffffffe);
   real(display, drawable);
   After(action);
+}
+
+// Slowed, it widens the window between a signal handler being installed and
+// the timer being set, where a tick of the timer being replaced can land.
+int setitimer(__itimer_which_t which, const struct itimerval* value, struct itimerval* old) noexcept {
+  const Action action = Due("setitimer");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) {
+    errno = EINVAL;
+    return -1;
+  }
+  static auto real = Next<int (*)(__itimer_which_t, const struct itimerval*, struct itimerval*)>("setitimer");
+  const int result = real(which, value, old);
+  After(action);
+  return result;
 }
 
 int open(const char* path, int flags, ...) {

@@ -90,19 +90,25 @@ void ExitWatchdog(int) { _exit(watchdogStatus); }
 constexpr int kExitWatchdogSeconds = 2;
 
 // The 1 ms tick is no longer needed once the process is ending: its timer
-// becomes the watchdog, which ends with the exit's own status.
+// becomes the watchdog, which ends with the exit's own status. The tick is
+// stopped, and a tick already pending discarded, before the watchdog's
+// handler goes in: a tick taken by that handler would end the process at
+// once, before a single at-exit routine ran.
 // Async-signal-safe.
 void ArmExitWatchdog(int status) {
   watchdogStatus = status;
+  struct itimerval timer;
+  std::memset(&timer, 0, sizeof timer);
+  setitimer(ITIMER_REAL, &timer, nullptr);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = ExitWatchdog;
   sigemptyset(&action.sa_mask);
+  action.sa_handler = SIG_IGN;
   sigaction(SIGALRM, &action, nullptr);
-  struct itimerval once;
-  std::memset(&once, 0, sizeof once);
-  once.it_value.tv_sec = kExitWatchdogSeconds;
-  setitimer(ITIMER_REAL, &once, nullptr);
+  action.sa_handler = ExitWatchdog;
+  sigaction(SIGALRM, &action, nullptr);
+  timer.it_value.tv_sec = kExitWatchdogSeconds;
+  setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 void WriteSignalText(int sig) {

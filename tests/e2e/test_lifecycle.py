@@ -2,9 +2,12 @@
 screen; the same restoration on every other way it can end: signals at any
 moment of start-up, a fault, a closed standard output, an X protocol error,
 a fault on the audio thread."""
+import array
+import fcntl
 import os
 import signal
 import subprocess
+import termios
 import time
 
 from lifesim_e2e import (BOTTOM, GRABCHECK, STARTUP_REPORT, TOP, VAR_OK, Lifesim,
@@ -162,7 +165,8 @@ class Lifecycle(ServerTestCase):
         self.check_clean_end(sim, status, sim.err, windows)
         self.assertEqual(status, 1)
 
-    def test_closed_standard_output_ends_like_a_terminate_request(self):
+    def test_standard_output_closed_or_never_read(self):
+        # Its reader gone (lifesim | head): ended like a terminate request.
         windows = self.windows()
         sim = Lifesim(self.x.env)
         self.addCleanup(sim.kill)
@@ -172,6 +176,38 @@ class Lifecycle(ServerTestCase):
         out.close()  # head is the only reader
         self.assertEqual(len(head.communicate(timeout=30)[0]), 100)
         self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGPIPE, windows)
+        # A reader that never reads (lifesim | sleep 1000): once the pipe is
+        # full the markers go nowhere, and Escape and terminate requests still
+        # end lifesim. Nothing reads its output until it has ended.
+        for end, status, err in (("Escape", 0, ""),
+                                 (signal.SIGTERM, 255, SIGNAL_TEXT % signal.SIGTERM)):
+            with self.subTest(end=end):
+                windows = self.windows()
+                sim = Lifesim(self.x.env)
+                self.addCleanup(sim.kill)
+                fd = sim.proc.stdout.fileno()
+                fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 4096)
+                # The first marker follows the display's creation; then the
+                # pipe takes what it takes and stays as it is.
+                queued, last, still = array.array("i", [0]), -1, 0
+                deadline = time.monotonic() + 30
+                while still < 10:
+                    self.assertIsNone(sim.proc.poll(), sim.err)
+                    self.assertLess(time.monotonic(), deadline, "standard output never settled")
+                    time.sleep(0.1)
+                    fcntl.ioctl(fd, termios.FIONREAD, queued)
+                    still = still + 1 if queued[0] == last and last > 0 else 0
+                    last = queued[0]
+                time.sleep(0.5)  # frames go on against the full pipe
+                if end == "Escape":
+                    self.x.key("Escape")
+                else:
+                    os.kill(sim.proc.pid, end)
+                try:
+                    sim.proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.fail("lifesim did not end with its standard output full")
+                self.check_clean_end(sim, status, err, windows)
 
 
 if __name__ == "__main__":

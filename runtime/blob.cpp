@@ -28,7 +28,7 @@ BlobNode* FindBlob(String* name) {
 Int kxAddEmbeddedBlob(String* name, const void* data, Int length) {
   if (FindBlob(name)) return 0;
   BlobNode* n = static_cast<BlobNode*>(std::malloc(sizeof(BlobNode)));
-  if (!n) std::abort();
+  if (!n) kxOutOfMemory(sizeof(BlobNode));
   kxRetain(name);
   *n = BlobNode{blobs, name, data, length};
   blobs = n;

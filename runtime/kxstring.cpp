@@ -311,7 +311,7 @@ String* kxStringConstant(const char* text) {
   }
   // Plain heap memory: the collector never sees, scans or frees a constant.
   void* memory = std::malloc(String::AllocationSize(static_cast<int32_t>(n)));
-  if (!memory) kxThrowCString("Out of memory for a String constant");
+  if (!memory) kxOutOfMemory(String::AllocationSize(static_cast<int32_t>(n)));
   String* s = new (memory) String({}, KX_REFS_CONSTANT, static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) s->units[i] = static_cast<unsigned char>(text[i]);
   constants.push_back(s);

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "runtime/error.h"
 #include "runtime/module.h"
@@ -162,9 +163,16 @@ void FatalSignal(int sig, siginfo_t* info, void*) {
     return;
   }
   // The first fault of the process writes the text, whichever thread has it.
+  // A fault while memory is exhausted is most likely a library's use of an
+  // allocation it was refused: the report says memory, as the runtime's own
+  // refusal does (and once, if that one came first).
   static int reported = 0;
   const bool first = __atomic_exchange_n(&reported, 1, __ATOMIC_SEQ_CST) == 0;
-  if (first) WriteSignalText(sig);
+  if (first && kxMemoryExhaustedInSignal()) {
+    kxWriteOutOfMemoryLine(0);
+  } else if (first) {
+    WriteSignalText(sig);
+  }
   if (!kxOnMainThread()) HandFaultToMainThread();
   // A fault inside this handler or inside the exit it started: end without
   // running anything more. A fault handed over by another thread is still
@@ -224,6 +232,8 @@ Int InitRuntimeModule() {
 
 bool kxOnMainThread() { return !mainThreadKnown || pthread_equal(mainThread, pthread_self()); }
 
+void kxHandExitToMainThread() { HandFaultToMainThread(); }
+
 // The stack base is the caller's stack pointer at the call (this frame's
 // address plus the saved frame pointer and the return address): every frame
 // that runs after start-up lies below it. Not inlined, so that this frame
@@ -232,6 +242,9 @@ __attribute__((noinline)) void kxStartRuntime(Int argc, char** argv, const char*
                                               const char* programPath, Int reserved) {
   kxSetStackBase(static_cast<char*>(__builtin_frame_address(0)) + 2 * sizeof(void*));
   RecordMainThread();
+  // A C++ allocation refused anywhere ends like one of the runtime's own,
+  // not with an uncaught exception's abort.
+  std::set_new_handler([] { kxOutOfMemory(0); });
 
   SetGlobal(kxStartDir, StartDirectory());
   SetGlobal(kxProgramDir, kxStringDecodeCText(programDir));

@@ -1,7 +1,7 @@
 """lifesim opens full screen, keeps time, quits on Escape and restores the
 screen; the same restoration on every other way it can end: signals at any
-moment of start-up, a fault, a closed standard output, an X protocol error,
-a fault on the audio thread."""
+moment of start-up, a fault, a standard output closed or never read, an X
+protocol error, a fault on the audio thread, memory refused."""
 import array
 import fcntl
 import os
@@ -152,6 +152,18 @@ class Lifecycle(ServerTestCase):
         sim = Lifesim(with_shim(self.x.env, "open", "fault", thread="other", wait_ms=1500))
         self.addCleanup(sim.kill)
         self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGSEGV, windows)
+
+    def test_memory_refused_mid_run(self):
+        # The program's own allocations refused from 1.5 s on: once (the
+        # exit finds memory again) or for good (the exit must do without).
+        for count in (1, 0):
+            with self.subTest(refusals="one" if count else "all"):
+                windows = self.windows()
+                sim = Lifesim(with_shim(self.x.env, "malloc", "fail", after_ms=1500, count=count))
+                self.addCleanup(sim.kill)
+                sim.wait_exit(timeout=30)
+                self.assertRegex(sim.err, r"^lifesim: out of memory \(\d+ bytes\)\n$")
+                self.check_clean_end(sim, 255, sim.err, windows)
 
     def test_untrapped_x_error_is_reported_in_one_line(self):
         windows = self.windows()

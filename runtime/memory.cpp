@@ -39,9 +39,21 @@ void* reserve = std::malloc(kReserveBytes);
 volatile sig_atomic_t refused = 0;
 int lineWritten = 0;
 
-// A probe of this size that cannot be had means the process is starved: no
-// display could be created with less.
+// Probes for a process starved of memory. A block of a few MiB that malloc
+// refuses; or address space that cannot be had for what creating a display
+// takes (the software GL driver alone maps some 150 MiB): under a limit on
+// the address space (ulimit -v) or strict overcommit, a driver fails to load
+// while small blocks are still to be had. The space is only mapped, never
+// touched.
 constexpr size_t kProbeBytes = size_t(4) << 20;
+constexpr size_t kProbeSpaceBytes = size_t(256) << 20;
+
+bool AddressSpaceFree() {
+  void* probe = mmap(nullptr, kProbeSpaceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, kProbeSpaceBytes);
+  return true;
+}
 
 size_t FormatOutOfMemory(char* out, size_t bytes) {
   static const char kText[] = "lifesim: out of memory";
@@ -485,20 +497,10 @@ void kxOutOfMemory(size_t bytes) {
 bool kxMemoryExhausted() {
   if (refused) return true;
   void* probe = std::malloc(kProbeBytes);
-  if (!probe) {
-    refused = 1;
-    return true;
-  }
   std::free(probe);
-  return false;
+  if (!probe || !AddressSpaceFree()) refused = 1;
+  return refused;
 }
 
-// Without the allocator, which a fault may have interrupted: the address
-// space is asked for directly.
-bool kxMemoryExhaustedInSignal() {
-  if (refused) return true;
-  void* probe = mmap(nullptr, kProbeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (probe == MAP_FAILED) return true;
-  munmap(probe, kProbeBytes);
-  return false;
-}
+// Without the allocator, which a fault may have interrupted.
+bool kxMemoryExhaustedInSignal() { return refused || !AddressSpaceFree(); }

@@ -252,11 +252,12 @@ void* kxAlignedGrow(void* block, size_t oldSize, size_t newSize);
 // written once in the process, whoever writes it.
 [[noreturn]] void kxOutOfMemory(size_t bytes);
 void kxWriteOutOfMemoryLine(size_t bytes);  // async-signal-safe
-// True when memory ran out: the runtime was refused some, or a probe of a few
-// MiB is refused now. For a failure whose cause is not known (a library that
-// returned nothing or faulted) before it is reported as something else. The
+// True when memory ran out: the runtime was refused some, or now a few MiB
+// from malloc or the address space a display's creation needs (256 MiB) can
+// no longer be had. For a failure whose cause is not known (a library that
+// returned nothing or faulted), before it is reported as something else. The
 // first is for the main thread outside signal handlers; the second is
-// async-signal-safe and probes the address space without the allocator.
+// async-signal-safe and probes only the address space.
 bool kxMemoryExhausted();
 bool kxMemoryExhaustedInSignal();
 

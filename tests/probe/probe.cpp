@@ -61,14 +61,15 @@ void* RefusedThread(void*) {
   return ::operator new(huge);
 }
 
-// The address space capped a little above what is mapped now.
+// The address space capped above what is mapped now: room for blocks of a
+// few MiB, not for what a display's creation takes.
 void Starve() {
   long pages = 0;
   if (FILE* f = std::fopen("/proc/self/statm", "r")) {
     if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
     std::fclose(f);
   }
-  const rlim_t cap = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (2 << 20);
+  const rlim_t cap = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20);
   const rlimit limit = {cap, cap};
   setrlimit(RLIMIT_AS, &limit);
 }
@@ -131,6 +132,8 @@ extern "C" Int _kx_main() {
     pthread_create(&thread, nullptr, RefusedThread, nullptr);
     for (;;) kxDelay(5);
   } else if (mode == "starved-fault") {  // a library faulting on a refused allocation
+    Say(kxMemoryExhausted() ? "[starved]" : "[fed]");
+    kxRegisterAtExit([] { Say(kxMemoryExhausted() ? "[starved]" : "[fed]"); });
     Starve();
     Fault();
   } else if (mode == "thread-fault") {  // the main thread runs the at-exit routines

@@ -102,7 +102,7 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"out-of-memory", 255, "[cleanup]", "lifesim: out of memory (2147483648 bytes)\n"},
 #ifndef __SANITIZE_ADDRESS__  // its allocator and its reserved address space
       {"out-of-memory-thread", 255, "[main][cleanup]", "lifesim: out of memory\n"},
-      {"starved-fault", 255, "[cleanup]", "lifesim: out of memory\n"},
+      {"starved-fault", 255, "[fed][starved][cleanup]", "lifesim: out of memory\n"},
 #endif
   };
   for (const auto& c : cases) {

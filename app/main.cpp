@@ -27,7 +27,10 @@ constexpr Int kKeyEscape = 27, kKeySpace = 32, kKeyOne = 49, kKeyTwo = 50, kKeyS
 // The display layer records why an open failed where it failed; this only
 // words the line around it. With no server at all, the window is tried
 // anyway, but the line does not promise it.
+// A creation that failed for want of memory (the GL library's own
+// allocations, which the display layer cannot see) ends with the memory line.
 void ReportFullScreenFailure() {
+  if (kxMemoryExhausted()) kxOutOfMemory(0);
   const char* why = GLDisplayFailureReason();
   if (!*why) why = "OpenGL (GLX) could not start a 640x480 display";
   fprintf(stderr, "lifesim: cannot open full screen: %s%s\n", why,
@@ -36,6 +39,7 @@ void ReportFullScreenFailure() {
 }
 
 [[noreturn]] void ReportWindowFailure() {
+  if (kxMemoryExhausted()) kxOutOfMemory(0);
   const char* why = GLDisplayFailureReason();
   if (!*why) why = "OpenGL (GLX) is not available";
   fprintf(stderr, "lifesim: cannot open a 640x480 window either: %s\n", why);

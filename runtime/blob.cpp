@@ -33,7 +33,7 @@ Int kxAddEmbeddedBlob(String* name, const void* data, Int length) {
   if (!data && length > 0) kxRaiseNullAccess();
   if (FindBlob(name)) return 0;
   BlobNode* n = static_cast<BlobNode*>(std::malloc(sizeof(BlobNode)));
-  if (!n) std::abort();
+  if (!n) kxOutOfMemory(sizeof(BlobNode));
   kxRetain(name);
   *n = BlobNode{blobs, name, data, length};
   blobs = n;

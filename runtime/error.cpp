@@ -55,11 +55,7 @@ Int tryCapacity = 0;
 void GrowTryStack() {
   const Int capacity = tryCapacity + kTryGrowth;
   TryFrame* frames = static_cast<TryFrame*>(std::malloc(sizeof(TryFrame) * capacity));
-  if (!frames) {
-    std::fputs("try stack: out of memory", stderr);
-    std::fflush(stderr);
-    std::_Exit(255);
-  }
+  if (!frames) kxOutOfMemory(sizeof(TryFrame) * capacity);
   if (tryDepth > 0) std::memcpy(frames, tryFrames, sizeof(TryFrame) * tryDepth);
   std::free(tryFrames);
   tryFrames = frames;

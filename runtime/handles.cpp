@@ -32,7 +32,7 @@ struct Table {
 
   void Insert(uintptr_t key, uintptr_t value) {
     Entry* e = static_cast<Entry*>(std::malloc(sizeof(Entry)));
-    if (!e) std::abort();
+    if (!e) kxOutOfMemory(sizeof(Entry));
     Entry*& head = buckets[Bucket(key)];
     *e = Entry{head, key, value};
     head = e;

@@ -10,6 +10,7 @@
 //    arithmetic, so no Int argument can make a routine read out of bounds.
 #include "runtime/kxstring.h"
 
+#include <limits.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -146,6 +147,38 @@ void WriteTo(FILE* stream, String* s) {
   std::fflush(stream);
 }
 
+// Standard output can be a pipe that nobody reads any more (a stalled
+// consumer, `lifesim | sleep 1000`): a write there blocks until the reader
+// drains it, and with it the program, which then reacts to neither Escape
+// nor a terminate request. So the text goes out only as far as the
+// descriptor takes it at once, in pieces of at most PIPE_BUF bytes, which a
+// pipe takes whole or not at all: a reader sees whole texts, and a text not
+// taken is dropped and counted. The descriptor itself stays blocking: it is
+// shared with the processes around, to whom that matters. A descriptor in
+// error (its reader gone) is still written, so that the write fails and the
+// program learns of it as before.
+Long stdoutDropped = 0;
+
+bool TakesOutputNow(int fd) {
+  pollfd ready = {fd, POLLOUT, 0};
+  int n;
+  do {
+    n = poll(&ready, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n == 1 && (ready.revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL)) != 0;
+}
+
+void WriteWithoutBlocking(int fd, const char* text, size_t n) {
+  while (n > 0 && TakesOutputNow(fd)) {
+    const ssize_t written = write(fd, text, std::min<size_t>(n, PIPE_BUF));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    text += written;
+    n -= static_cast<size_t>(written);
+  }
+  if (n > 0) ++stdoutDropped;
+}
+
 }  // namespace
 
 // --- the class ------------------------------------------------------------
@@ -279,7 +312,7 @@ String* kxStringConstant(const char* text) {
   }
   // Plain heap memory: the collector never sees, scans or frees a constant.
   void* memory = std::malloc(String::AllocationSize(static_cast<int32_t>(n)));
-  if (!memory) kxThrowCString("Out of memory for a String constant");
+  if (!memory) kxOutOfMemory(String::AllocationSize(static_cast<int32_t>(n)));
   String* s = new (memory) String({}, KX_REFS_CONSTANT, static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) s->units[i] = static_cast<unsigned char>(text[i]);
   constants.push_back(s);
@@ -440,7 +473,15 @@ void kxStringFreeWText(uint16_t* text) { FreeText(text); }
 
 // --- console --------------------------------------------------------------
 
-void kxWriteStdout(String* s) { WriteTo(stdout, s); }
+void kxWriteStdout(String* s) {
+  s = OrBlank(s);
+  char* text = kxStringEncodeCText(s);
+  std::fflush(stdout);  // what stdio holds goes first
+  WriteWithoutBlocking(STDOUT_FILENO, text, static_cast<size_t>(s->length));
+  kxStringFreeCText(text);
+}
+
+Long kxStdoutDropped() { return stdoutDropped; }
 void kxWriteStderrText(String* s) { WriteTo(stderr, s); }
 
 // Standard input is read here rather than through stdio, so that the wait

@@ -79,7 +79,10 @@ uint16_t* kxStringCopyToWText(String* s);   // free with kxStringFreeWText
 void kxStringFreeCText(char* text);
 void kxStringFreeWText(uint16_t* text);
 
+// Writes what standard output takes at once and never waits for it: a text
+// it does not take whole is dropped (counted by kxStdoutDropped).
 void kxWriteStdout(String* s);
+Long kxStdoutDropped();
 void kxWriteStderrText(String* s);
 String* kxReadInputLine();
 

@@ -10,7 +10,11 @@
 //  - an object on the pending list carries the 0x80000000 bit in its count;
 //  - the collector never runs inside itself (the re-entrance flag), and it
 //    leaves its state consistent even when a consistency check raises.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,13 +28,57 @@ namespace {
 
 // --- failure of the C allocator ---------------------------------------------
 
-// The runtime has no way to carry on without memory; dereferencing a null
-// block later would only hide the cause, so say it and stop here.
-[[noreturn]] void OutOfMemory(size_t bytes) {
-  std::fprintf(stderr, "lifesim: out of memory (%zu bytes)\n", bytes);
-  std::fflush(stderr);
-  std::abort();
+// Memory set aside from the start and given back at the first refusal, so
+// that the at-exit routines (the video mode put back, the display closed)
+// still find some when nothing else is left. Only address space until then:
+// its pages are never touched.
+constexpr size_t kReserveBytes = size_t(1) << 20;
+void* reserve = std::malloc(kReserveBytes);
+
+// A refusal seen by the runtime, and whether its line has been written.
+volatile sig_atomic_t refused = 0;
+int lineWritten = 0;
+
+// Probes for a process starved of memory. A block of a few MiB that malloc
+// refuses; or address space that cannot be had for what creating a display
+// takes (the software GL driver alone maps some 150 MiB): under a limit on
+// the address space (ulimit -v) or strict overcommit, a driver fails to load
+// while small blocks are still to be had. The space is only mapped, never
+// touched.
+constexpr size_t kProbeBytes = size_t(4) << 20;
+constexpr size_t kProbeSpaceBytes = size_t(256) << 20;
+
+bool AddressSpaceFree() {
+  void* probe = mmap(nullptr, kProbeSpaceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, kProbeSpaceBytes);
+  return true;
 }
+
+size_t FormatOutOfMemory(char* out, size_t bytes) {
+  static const char kText[] = "lifesim: out of memory";
+  size_t n = sizeof kText - 1;
+  std::memcpy(out, kText, n);
+  if (bytes != 0) {
+    char digits[24];
+    size_t d = 0;
+    do {
+      digits[d++] = static_cast<char>('0' + bytes % 10);
+      bytes /= 10;
+    } while (bytes != 0);
+    out[n++] = ' ';
+    out[n++] = '(';
+    while (d > 0) out[n++] = digits[--d];
+    std::memcpy(out + n, " bytes)", 7);
+    n += 7;
+  }
+  out[n++] = '\n';
+  return n;
+}
+
+// The runtime has no way to carry on without memory; dereferencing a null
+// block later would only hide the cause, so say it and end.
+[[noreturn]] void OutOfMemory(size_t bytes) { kxOutOfMemory(bytes); }
 
 // --- small-block allocator ---------------------------------------------------
 
@@ -278,7 +326,10 @@ inline void* SmallAlloc(Int size) {
   } else {
     Int bytes = cls << 4;
     if (bytes > chunkLeft) {
+      // The rest goes to the free lists before the new chunk is asked for:
+      // an exit that the request starts may still allocate.
       if (chunkLeft > 0) PushFree(chunkNext, chunkLeft >> 4);
+      chunkLeft = 0;
       chunkNext = static_cast<char*>(kxAlignedAlloc(kChunkBytes));
       chunkLeft = kChunkBytes;
     }
@@ -423,3 +474,35 @@ Int kxBytesInUse() { return static_cast<Int>(bytesInUse); }
 Int kxLastBytesFreed() { return lastBytesFreed; }
 Int kxLastObjectsFreed() { return lastObjectsFreed; }
 Int kxCollectTime() { return -1; }
+
+// --- running out -----------------------------------------------------------------
+
+void kxWriteOutOfMemoryLine(size_t bytes) {
+  if (__atomic_exchange_n(&lineWritten, 1, __ATOMIC_SEQ_CST)) return;
+  char text[64];
+  const size_t n = FormatOutOfMemory(text, bytes);
+  ssize_t ignored = write(STDERR_FILENO, text, n);
+  (void)ignored;
+}
+
+// The reserve is given back first: the exit's routines need memory too. A
+// refusal inside them ends the process then and there (kxExitProcess does).
+void kxOutOfMemory(size_t bytes) {
+  refused = 1;
+  std::free(reserve);
+  reserve = nullptr;
+  kxWriteOutOfMemoryLine(bytes);
+  if (!kxOnMainThread()) kxHandExitToMainThread();
+  kxExitProcess(255);
+}
+
+bool kxMemoryExhausted() {
+  if (refused) return true;
+  void* probe = std::malloc(kProbeBytes);
+  std::free(probe);
+  if (!probe || !AddressSpaceFree()) refused = 1;
+  return refused;
+}
+
+// Without the allocator, which a fault may have interrupted.
+bool kxMemoryExhaustedInSignal() { return refused || !AddressSpaceFree(); }

@@ -38,6 +38,11 @@ void kxRegisterAtExit(void (*routine)());
 // True on the thread that initialised the runtime (the only one that may
 // touch objects).
 bool kxOnMainThread();
+// For an end that must not run the at-exit routines on this thread (not the
+// main one, whose drawing goes on meanwhile): the main thread ends the process
+// with status 255 at its next safe point, after the routines; this thread
+// waits for that. The text is the caller's to write first.
+[[noreturn]] void kxHandExitToMainThread();
 
 // Fatal and terminating signals.
 // SIGSEGV, SIGBUS, SIGTRAP: report "appstub.linux signal handler %d" and exit

@@ -246,6 +246,21 @@ void* kxAlignedAlloc(size_t n);
 void kxAlignedFree(void* block);
 void* kxAlignedGrow(void* block, size_t oldSize, size_t newSize);
 
+// Running out of memory. kxOutOfMemory writes "lifesim: out of memory (N
+// bytes)" ("lifesim: out of memory" for a size of 0, unknown) on standard
+// error and ends with status 255 through the at-exit routines; the line is
+// written once in the process, whoever writes it.
+[[noreturn]] void kxOutOfMemory(size_t bytes);
+void kxWriteOutOfMemoryLine(size_t bytes);  // async-signal-safe
+// True when memory ran out: the runtime was refused some, or now a few MiB
+// from malloc or the address space a display's creation needs (256 MiB) can
+// no longer be had. For a failure whose cause is not known (a library that
+// returned nothing or faulted), before it is reported as something else. The
+// first is for the main thread outside signal handlers; the second is
+// async-signal-safe and probes only the address space.
+bool kxMemoryExhausted();
+bool kxMemoryExhaustedInSignal();
+
 // Counters.
 Int kxPendingCount();
 Int kxBitmapBlockCount();

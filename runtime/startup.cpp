@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "runtime/error.h"
 #include "runtime/module.h"
@@ -90,19 +91,25 @@ void ExitWatchdog(int) { _exit(watchdogStatus); }
 constexpr int kExitWatchdogSeconds = 2;
 
 // The 1 ms tick is no longer needed once the process is ending: its timer
-// becomes the watchdog, which ends with the exit's own status.
+// becomes the watchdog, which ends with the exit's own status. The tick is
+// stopped, and a tick already pending discarded, before the watchdog's
+// handler goes in: a tick taken by that handler would end the process at
+// once, before a single at-exit routine ran.
 // Async-signal-safe.
 void ArmExitWatchdog(int status) {
   watchdogStatus = status;
+  struct itimerval timer;
+  std::memset(&timer, 0, sizeof timer);
+  setitimer(ITIMER_REAL, &timer, nullptr);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = ExitWatchdog;
   sigemptyset(&action.sa_mask);
+  action.sa_handler = SIG_IGN;
   sigaction(SIGALRM, &action, nullptr);
-  struct itimerval once;
-  std::memset(&once, 0, sizeof once);
-  once.it_value.tv_sec = kExitWatchdogSeconds;
-  setitimer(ITIMER_REAL, &once, nullptr);
+  action.sa_handler = ExitWatchdog;
+  sigaction(SIGALRM, &action, nullptr);
+  timer.it_value.tv_sec = kExitWatchdogSeconds;
+  setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 void WriteSignalText(int sig) {
@@ -163,10 +170,17 @@ void FatalSignal(int sig, siginfo_t* info, void*) {
     return;
   }
   // The first fault of the process writes the text, whichever thread has it.
+  // A fault while memory is exhausted is most likely a library's use of an
+  // allocation it was refused: the report says memory, as the runtime's own
+  // refusal does (and once, if that one came first).
   static int reported = 0;
   const bool first = __atomic_exchange_n(&reported, 1, __ATOMIC_SEQ_CST) == 0;
   if (first && !exiting && faultFilter && faultFilter()) kxExitProcess(1);
-  if (first) WriteSignalText(sig);
+  if (first && kxMemoryExhaustedInSignal()) {
+    kxWriteOutOfMemoryLine(0);
+  } else if (first) {
+    WriteSignalText(sig);
+  }
   if (!kxOnMainThread()) HandFaultToMainThread();
   // A fault inside this handler or inside the exit it started: end without
   // running anything more. A fault handed over by another thread is still
@@ -226,6 +240,8 @@ Int InitRuntimeModule() {
 
 bool kxOnMainThread() { return !mainThreadKnown || pthread_equal(mainThread, pthread_self()); }
 
+void kxHandExitToMainThread() { HandFaultToMainThread(); }
+
 // The stack base is the caller's stack pointer at the call (this frame's
 // address plus the saved frame pointer and the return address): every frame
 // that runs after start-up lies below it. Not inlined, so that this frame
@@ -234,6 +250,9 @@ __attribute__((noinline)) void kxStartRuntime(Int argc, char** argv, const char*
                                               const char* programPath, Int reserved) {
   kxSetStackBase(static_cast<char*>(__builtin_frame_address(0)) + 2 * sizeof(void*));
   RecordMainThread();
+  // A C++ allocation refused anywhere ends like one of the runtime's own,
+  // not with an uncaught exception's abort.
+  std::set_new_handler([] { kxOutOfMemory(0); });
 
   SetGlobal(kxStartDir, StartDirectory());
   SetGlobal(kxProgramDir, kxStringDecodeCText(programDir));

@@ -3,15 +3,18 @@
 // environment says which call and what happens:
 //
 //   LIFESIM_SHIM_CALL    XOpenDisplay | XF86VidModeSwitchToMode |
-//                        glXSwapBuffers | open
+//                        glXSwapBuffers | open | setitimer | malloc
+//                        (malloc: the program's own calls of malloc, calloc
+//                        and realloc, not those the libraries make)
 //   LIFESIM_SHIM_ACTION  signal:N  the call completes, then raises signal N
 //                        fault     a write to an unmapped page inside the call
 //                        fail      the call fails without being made
+//                        slow      the call is made after the wait only
 //                        xerror    glXSwapBuffers only: first a swap of a
 //                                  drawable that does not exist, which the
 //                                  server refuses with a protocol error
 //   LIFESIM_SHIM_COUNT   the call that acts: the Nth (default 1), later ones
-//                        pass through
+//                        pass through; 0: every call from the first on
 //   LIFESIM_SHIM_THREAD  main | other: count only calls made on the process's
 //                        first thread, or only on the others (default: all)
 //   LIFESIM_SHIM_AFTER_MS count only calls made this long after the library
@@ -25,6 +28,7 @@
 //   LIFESIM_SHIM_WALLCLOCK  AT:STEP,...  STEP ms (signed) added to every
 //                           reading from AT ms after the library was loaded
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -41,7 +45,7 @@
 
 namespace {
 
-enum class Action { kNone, kSignal, kFault, kFail, kXError };
+enum class Action { kNone, kSignal, kFault, kFail, kXError, kSlow };
 
 struct Plan {
   const char* call = nullptr;
@@ -76,6 +80,8 @@ const Plan& ThePlan() {
       p.action = Action::kFail;
     } else if (strcmp(action, "xerror") == 0) {
       p.action = Action::kXError;
+    } else if (strcmp(action, "slow") == 0) {
+      p.action = Action::kSlow;
     }
     if (const char* n = getenv("LIFESIM_SHIM_COUNT")) p.count = atol(n);
     if (const char* t = getenv("LIFESIM_SHIM_THREAD"))
@@ -97,7 +103,7 @@ Action Due(const char* name) {
   const bool onMain = syscall(SYS_gettid) == getpid();
   if ((p.thread == 1 && !onMain) || (p.thread == 2 && onMain)) return Action::kNone;
   if (NowMs() - loadedAt < p.afterMs) return Action::kNone;
-  if (calls.fetch_add(1) + 1 != p.count) return Action::kNone;
+  if (calls.fetch_add(1) + 1 != p.count && p.count != 0) return Action::kNone;
   if (p.waitMs > 0) {
     timespec pause = {p.waitMs / 1000, (p.waitMs % 1000) * 1000000};
     while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
@@ -169,6 +175,66 @@ bool IsWallClock(clockid_t clock) {
   return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
 }
 
+// --- the program's own allocations ---------------------------------------
+
+// The main program's code, found once the program is loaded: allocations
+// whose caller lies there are the program's own.
+uintptr_t programStart = 0, programEnd = 0;
+
+int FindProgram(dl_phdr_info* info, size_t, void*) {
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+    if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X)) continue;
+    programStart = info->dlpi_addr + segment.p_vaddr;
+    programEnd = programStart + segment.p_memsz;
+  }
+  return 1;  // the first entry is the program
+}
+
+__attribute__((constructor)) void LocateProgram() {
+  if (ThePlan().call && strcmp(ThePlan().call, "malloc") == 0) dl_iterate_phdr(FindProgram, nullptr);
+}
+
+bool Refused(const void* caller) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(caller);
+  if (at < programStart || at >= programEnd) return false;
+  return Due("malloc") == Action::kFail;
+}
+
+// The allocator the shim stands in front of (the sanitizer's when there is
+// one). Looking it up may allocate: meanwhile, those calls are served from
+// a small static pool that is never freed.
+template <class F>
+F Allocator(const char* name, F& slot) {
+  static thread_local bool resolving = false;
+  if (!slot && !resolving) {
+    resolving = true;
+    slot = Next<F>(name);
+    resolving = false;
+  }
+  return slot;
+}
+
+alignas(16) char pool[4096];
+size_t poolUsed = 0;
+
+void* FromPool(size_t n) {
+  n = (n + 15) & ~size_t(15);
+  if (poolUsed + n > sizeof pool) return nullptr;
+  void* p = pool + poolUsed;
+  poolUsed += n;
+  return p;
+}
+
+using MallocProc = void* (*)(size_t);
+using CallocProc = void* (*)(size_t, size_t);
+using ReallocProc = void* (*)(void*, size_t);
+using FreeProc = void (*)(void*);
+MallocProc realMalloc = nullptr;
+FreeProc realFree = nullptr;
+CallocProc realCalloc = nullptr;
+ReallocProc realRealloc = nullptr;
+
 }  // namespace
 
 extern "C" {
@@ -198,6 +264,37 @@ time_t time(time_t* out) {
   clock_gettime(CLOCK_REALTIME, &now);
   if (out) *out = now.tv_sec;
   return now.tv_sec;
+}
+
+void* malloc(size_t n) {
+  if (Refused(__builtin_return_address(0))) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  const MallocProc real = Allocator("malloc", realMalloc);
+  return real ? real(n) : FromPool(n);
+}
+
+void* calloc(size_t count, size_t n) {
+  if (Refused(__builtin_return_address(0))) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  const CallocProc real = Allocator("calloc", realCalloc);
+  return real ? real(count, n) : FromPool(count * n);  // the pool is zeroed
+}
+
+void* realloc(void* block, size_t n) {
+  if (Refused(__builtin_return_address(0))) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  return Allocator("realloc", realRealloc)(block, n);
+}
+
+void free(void* block) {
+  if (block >= static_cast<void*>(pool) && block < static_cast<void*>(pool + sizeof pool)) return;
+  if (const FreeProc real = Allocator("free", realFree)) real(block);
 }
 
 struct _XDisplay;
@@ -231,6 +328,21 @@ void glXSwapBuffers(Display* display, unsigned long drawable) {
   if (action == Action::kXError) real(display, 0x3ffffffe);
   real(display, drawable);
   After(action);
+}
+
+// Slowed, it widens the window between a signal handler being installed and
+// the timer being set, where a tick of the timer being replaced can land.
+int setitimer(__itimer_which_t which, const struct itimerval* value, struct itimerval* old) noexcept {
+  const Action action = Due("setitimer");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) {
+    errno = EINVAL;
+    return -1;
+  }
+  static auto real = Next<int (*)(__itimer_which_t, const struct itimerval*, struct itimerval*)>("setitimer");
+  const int result = real(which, value, old);
+  After(action);
+  return result;
 }
 
 int open(const char* path, int flags, ...) {

@@ -73,6 +73,26 @@ class WithoutGLX(unittest.TestCase):
         self.assertEqual(x.video_mode(), before)
 
 
+class StarvedAtStartUp(unittest.TestCase):
+    def test_the_line_says_memory(self):
+        # Too little address space for the GL driver: the failed open is
+        # reported as memory, not as GLX, and ends through the usual exit.
+        import resource
+        x = XServer()
+        self.addCleanup(x.stop)
+        before = x.video_mode()
+        for limit_mib in (40, 200):
+            with self.subTest(limit_mib=limit_mib):
+                limit = limit_mib << 20
+                r = subprocess.run([LIFESIM], env=x.env, capture_output=True, text=True, timeout=30,
+                                   preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS,
+                                                                         (limit, limit)))
+                self.assertEqual(r.returncode, 255, r.stderr)
+                ours = [l for l in r.stderr.splitlines() if l.startswith("lifesim:")]
+                self.assertEqual(ours, ["lifesim: out of memory"], r.stderr)
+                self.assertEqual(x.video_mode(), before)
+
+
 class ServerDies(unittest.TestCase):
     def test_server_killed_at_any_moment(self):
         # Whenever the server goes, during start-up (even inside the GL

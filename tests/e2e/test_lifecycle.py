@@ -1,11 +1,14 @@
 """lifesim opens full screen, keeps time, quits on Escape and restores the
 screen; the same restoration on every other way it can end: signals at any
-moment of start-up, a fault, a closed standard output, an X protocol error,
-a fault on the audio thread."""
+moment of start-up, a fault, a standard output closed or never read, an X
+protocol error, a fault on the audio thread, memory refused."""
+import array
+import fcntl
 import os
 import signal
 import subprocess
 import tempfile
+import termios
 import time
 
 from lifesim_e2e import (BOTTOM, GRABCHECK, STARTUP_REPORT, TOP, VAR_OK, Lifesim,
@@ -21,8 +24,8 @@ class Lifecycle(ServerTestCase):
     def tearDown(self):
         self.assertEqual(self.x.video_mode(), self.before, "video mode not restored")
 
-    def start(self, **kw):
-        sim = Lifesim(self.x.env, **kw)
+    def start(self, env=None, **kw):
+        sim = Lifesim(env or self.x.env, **kw)
         self.addCleanup(sim.kill)
         sim.wait_for(TOP, 3)
         return sim
@@ -108,14 +111,21 @@ class Lifecycle(ServerTestCase):
         # An interrupted frame writes nothing after its last marker.
         self.assertTrue(sim.out == "" or sim.out.endswith(">      "), sim.out[-80:])
 
-    def check_signal(self, signo):
+    def check_signal(self, signo, env=None):
         windows = self.windows()
-        sim = self.start()
+        sim = self.start(env)
         os.kill(sim.proc.pid, signo)
         self.check_clean_end(sim, 255, SIGNAL_TEXT % signo, windows)
 
     def test_sigterm_reports_and_restores(self):
         self.check_signal(signal.SIGTERM)
+        # The exit watchdog's timer call (the process's second) slowed by
+        # 3 ms: a 1 ms tick still running when the watchdog's handler goes in
+        # would end the process there, before the mode is put back.
+        for trial in range(3):
+            with self.subTest(slowed_watchdog=trial):
+                self.check_signal(signal.SIGTERM, with_shim(self.x.env, "setitimer", "slow",
+                                                            wait_ms=3, count=2))
 
     def test_sent_signals_are_handled_like_sigterm(self):
         # A fault signal sent by another process is a request too, not a crash.
@@ -164,6 +174,18 @@ class Lifecycle(ServerTestCase):
         self.addCleanup(sim.kill)
         self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGSEGV, windows)
 
+    def test_memory_refused_mid_run(self):
+        # The program's own allocations refused from 1.5 s on: once (the
+        # exit finds memory again) or for good (the exit must do without).
+        for count in (1, 0):
+            with self.subTest(refusals="one" if count else "all"):
+                windows = self.windows()
+                sim = Lifesim(with_shim(self.x.env, "malloc", "fail", after_ms=1500, count=count))
+                self.addCleanup(sim.kill)
+                sim.wait_exit(timeout=30)
+                self.assertRegex(sim.err, r"^lifesim: out of memory \(\d+ bytes\)\n$")
+                self.check_clean_end(sim, 255, sim.err, windows)
+
     def test_untrapped_x_error_is_reported_in_one_line(self):
         windows = self.windows()
         sim = Lifesim(with_shim(self.x.env, "glXSwapBuffers", "xerror", after_ms=1500))
@@ -176,7 +198,8 @@ class Lifecycle(ServerTestCase):
         self.check_clean_end(sim, status, sim.err, windows)
         self.assertEqual(status, 1)
 
-    def test_closed_standard_output_ends_like_a_terminate_request(self):
+    def test_standard_output_closed_or_never_read(self):
+        # Its reader gone (lifesim | head): ended like a terminate request.
         windows = self.windows()
         sim = Lifesim(self.x.env)
         self.addCleanup(sim.kill)
@@ -186,6 +209,38 @@ class Lifecycle(ServerTestCase):
         out.close()  # head is the only reader
         self.assertEqual(len(head.communicate(timeout=30)[0]), 100)
         self.check_clean_end(sim, 255, SIGNAL_TEXT % signal.SIGPIPE, windows)
+        # A reader that never reads (lifesim | sleep 1000): once the pipe is
+        # full the markers go nowhere, and Escape and terminate requests still
+        # end lifesim. Nothing reads its output until it has ended.
+        for end, status, err in (("Escape", 0, ""),
+                                 (signal.SIGTERM, 255, SIGNAL_TEXT % signal.SIGTERM)):
+            with self.subTest(end=end):
+                windows = self.windows()
+                sim = Lifesim(self.x.env)
+                self.addCleanup(sim.kill)
+                fd = sim.proc.stdout.fileno()
+                fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 4096)
+                # The first marker follows the display's creation; then the
+                # pipe takes what it takes and stays as it is.
+                queued, last, still = array.array("i", [0]), -1, 0
+                deadline = time.monotonic() + 30
+                while still < 10:
+                    self.assertIsNone(sim.proc.poll(), sim.err)
+                    self.assertLess(time.monotonic(), deadline, "standard output never settled")
+                    time.sleep(0.1)
+                    fcntl.ioctl(fd, termios.FIONREAD, queued)
+                    still = still + 1 if queued[0] == last and last > 0 else 0
+                    last = queued[0]
+                time.sleep(0.5)  # frames go on against the full pipe
+                if end == "Escape":
+                    self.x.key("Escape")
+                else:
+                    os.kill(sim.proc.pid, end)
+                try:
+                    sim.proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.fail("lifesim did not end with its standard output full")
+                self.check_clean_end(sim, status, err, windows)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,17 @@
 // A program on the real process entry for what only shows from outside:
 // start-up paths, exit status, at-exit order, unhandled errors, signals.
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
+
+#include <new>
 
 #include "runtime/error.h"
 #include "runtime/module.h"
@@ -72,6 +76,25 @@ void* FaultingThread(void*) {
   kxDelay(20);
   Fault();
   return nullptr;
+}
+
+void* RefusedThread(void*) {
+  kxDelay(20);
+  volatile size_t huge = SIZE_MAX / 2;
+  return ::operator new(huge);
+}
+
+// The address space capped above what is mapped now: room for blocks of a
+// few MiB, not for what a display's creation takes.
+void Starve() {
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  const rlim_t cap = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20);
+  const rlimit limit = {cap, cap};
+  setrlimit(RLIMIT_AS, &limit);
 }
 
 }  // namespace
@@ -144,6 +167,18 @@ extern "C" Int _kx_main() {
     Say("[read " + Text(kxReadInputLine()) + "]");
   } else if (mode == "segv-collect") {
     kxRegisterAtExit(AllocateAtExit);
+    Fault();
+  } else if (mode == "out-of-memory") {  // the runtime refused memory
+    kxAllocObjectMemory(size_t(1) << 31);
+  } else if (mode == "out-of-memory-thread") {  // a C++ allocation refused on another thread
+    kxRegisterAtExit([] { Say(kxOnMainThread() ? "[main]" : "[other]"); });
+    pthread_t thread;
+    pthread_create(&thread, nullptr, RefusedThread, nullptr);
+    for (;;) kxDelay(5);
+  } else if (mode == "starved-fault") {  // a library faulting on a refused allocation
+    Say(kxMemoryExhausted() ? "[starved]" : "[fed]");
+    kxRegisterAtExit([] { Say(kxMemoryExhausted() ? "[starved]" : "[fed]"); });
+    Starve();
     Fault();
   } else if (mode == "thread-fault") {  // the main thread runs the at-exit routines
     kxRegisterAtExit([] { Say(kxOnMainThread() ? "[main]" : "[other]"); });

@@ -106,6 +106,12 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"segv-collect", 255, "[allocated][cleanup]", kSignal + "11"},
       // A fault on another thread: one text, the exit on the main thread.
       {"thread-fault", 255, "[main][cleanup]", kSignal + "11"},
+      // Memory refused: one line, the at-exit routines, on the main thread.
+      {"out-of-memory", 255, "[cleanup]", "lifesim: out of memory (2147483648 bytes)\n"},
+#ifndef __SANITIZE_ADDRESS__  // its allocator and its reserved address space
+      {"out-of-memory-thread", 255, "[main][cleanup]", "lifesim: out of memory\n"},
+      {"starved-fault", 255, "[fed][starved][cleanup]", "lifesim: out of memory\n"},
+#endif
   };
   std::string many;
   for (int i = 69; i >= 0; --i) many += "[" + std::to_string(i) + "]";

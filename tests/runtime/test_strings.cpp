@@ -1,10 +1,12 @@
 // Strings: parsing, comparison, ranges and searches with any positions,
 // replacement, C text with embedded zeros, constants and the console.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "runtime/kxstring.h"
 #include "tests/support/test_util.h"
@@ -115,11 +117,31 @@ TEST(StringText, ConsoleWritesLowBytesAndReadsLines) {
   const int saved = dup(1);
   dup2(p[1], 1);
   kxWriteStdout(Units({0x141, 0, '\n'}));
-  dup2(saved, 1);
-  close(saved);
   char bytes[8] = {};
   EXPECT_EQ(read(p[0], bytes, sizeof bytes), 3);
   EXPECT_EQ(std::string(bytes, 3), std::string("A\0\n", 3));
+
+  // A pipe that nobody drains: the text is dropped, not waited for, and the
+  // descriptor is left blocking; drained, the next text arrives whole.
+  const int flags = fcntl(p[1], F_GETFL);
+  fcntl(p[1], F_SETFL, flags | O_NONBLOCK);
+  Int filled = 0;
+  for (char chunk[512] = {}; write(p[1], chunk, sizeof chunk) > 0;) filled += sizeof chunk;
+  while (write(p[1], "x", 1) == 1) ++filled;
+  fcntl(p[1], F_SETFL, flags);
+  const Long dropped = kxStdoutDropped();
+  dup2(p[1], 1);
+  kxWriteStdout(KX_STR("      <MAIN LOOP TOP OK>      "));
+  EXPECT_EQ(kxStdoutDropped(), dropped + 1);
+  EXPECT_EQ(fcntl(1, F_GETFL) & O_NONBLOCK, 0);
+  std::vector<char> drain(static_cast<size_t>(filled) + 1);
+  EXPECT_EQ(read(p[0], drain.data(), drain.size()), filled);
+  kxWriteStdout(KX_STR("<TOP>"));
+  dup2(saved, 1);
+  close(saved);
+  EXPECT_EQ(kxStdoutDropped(), dropped + 1);
+  EXPECT_EQ(read(p[0], bytes, sizeof bytes), 5);
+  EXPECT_EQ(std::string(bytes, 5), "<TOP>");
 
   ASSERT_EQ(write(p[1], "first\n\nlast", 11), 11);
   close(p[1]);

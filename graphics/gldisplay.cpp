@@ -186,6 +186,30 @@ void FitTextureSize(Int* width, Int* height) {
   *height = h;
 }
 
+Int UploadTextureLevels(TPixmap* pixmap, Int width, Int height, Int mipmapped) {
+  GLint oldRowLength = 0;
+  glGetIntegerv(GL_UNPACK_ROW_LENGTH, &oldRowLength);
+  TPixmap* p = pixmap;
+  Int levels = 0;
+  for (GLint level = 0;; ++level) {
+    const void* pixels = nullptr;
+    if (p) {
+      if (p->format != PIXFMT_RGBA32) p = p->ConvertTo(PIXFMT_RGBA32);
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / 4);
+      pixels = p->pixels;
+    }
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 pixels);
+    ++levels;
+    if (!mipmapped || (width == 1 && height == 1)) break;
+    if (width > 1) width /= 2;
+    if (height > 1) height /= 2;
+    if (p) p = ScalePixmap(p, width, height);
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, oldRowLength);
+  return levels;
+}
+
 unsigned int TextureFromPixmap(TPixmap* pixmap, Int mipmapped) {
   if (!pixmap) kxRaiseNullAccess();
   // An empty pixmap has no pixels to scale from.
@@ -196,22 +220,13 @@ unsigned int TextureFromPixmap(TPixmap* pixmap, Int mipmapped) {
   FitTextureSize(&w, &h);
   if (w != p->width || h != p->height) p = ScalePixmap(p, w, h);
 
-  GLint oldBinding = 0, oldRowLength = 0;
+  GLint oldBinding = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &oldBinding);
-  glGetIntegerv(GL_UNPACK_ROW_LENGTH, &oldRowLength);
   GLuint name = 0;
   glGenTextures(1, &name);
   glBindTexture(GL_TEXTURE_2D, name);
-  for (Int level = 0;; ++level) {
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / 4);
-    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, p->pixels);
-    if (!mipmapped || (w == 1 && h == 1)) break;
-    if (w > 1) w /= 2;
-    if (h > 1) h /= 2;
-    p = ScalePixmap(p, w, h);
-  }
+  UploadTextureLevels(p, w, h, mipmapped);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(oldBinding));
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, oldRowLength);
   return name;
 }
 

@@ -140,28 +140,9 @@ struct SharedContextScope {
 
 // --- textures ----------------------------------------------------------------
 
-Int NextPow2(Int n) {
-  Int p = 1;
-  while (p < n && p < (1 << 30)) p <<= 1;
-  return p;
-}
-
-void FitTexture(Int w, Int h, Int* tw, Int* th) {
-  Int a = NextPow2(w), b = NextPow2(h);
-  for (;;) {
-    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, 4, a, b, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    GLint accepted = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &accepted);
-    if (accepted != 0) break;
-    if (a == 1 && b == 1) kxRaiseError(KX_STR("Unable to calculate tex size"));
-    if (a > 1) a /= 2;
-    if (b > 1) b /= 2;
-  }
-  *tw = a;
-  *th = b;
-}
-
-GLuint CreateTexture(Int tw, Int th, Int flags) {
+// A new texture with the frame's filtering, its levels made by the shared
+// upload; left bound.
+GLuint CreateTexture(TPixmap* p, Int tw, Int th, Int flags) {
   GLuint name = 0;
   ++GL2DCalls.textureCreates;
   glGenTextures(1, &name);
@@ -172,40 +153,8 @@ GLuint CreateTexture(Int tw, Int th, Int flags) {
                   (flags & IMAGE_FILTERED) ? GL_LINEAR : GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
                   (flags & IMAGE_MIPMAPPED) ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST);
-  Int w = tw, h = th;
-  for (GLint level = 0;; ++level) {
-    ++GL2DCalls.levelsAllocated;
-    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    if (!(flags & IMAGE_MIPMAPPED) || (w == 1 && h == 1)) break;
-    if (w > 1) w /= 2;
-    if (h > 1) h /= 2;
-  }
+  UploadTextureLevels(p, tw, th, flags & IMAGE_MIPMAPPED);
   return name;
-}
-
-// Uploads the pixmap into level 0 of the bound texture and, for a mipmapped
-// texture, each smaller level made by the pixmap resizer.
-void UploadLevels(TPixmap* pixmap, Int flags) {
-  TPixmap* p = pixmap;
-  for (GLint level = 0;; ++level) {
-    if (p->format != PIXFMT_RGBA32) p = p->ConvertTo(PIXFMT_RGBA32);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / FormatBytes[PIXFMT_RGBA32]);
-    ++GL2DCalls.levelsUploaded;
-    glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, p->width, p->height, GL_RGBA, GL_UNSIGNED_BYTE,
-                    p->pixels);
-    if (!(flags & IMAGE_MIPMAPPED)) break;
-    const Int w = p->width, h = p->height;
-    if (w > 1 && h > 1) {
-      p = ScalePixmap(p, w / 2, h / 2);
-    } else if (w > 1) {
-      p = ScalePixmap(p, w / 2, h);
-    } else if (h > 1) {
-      p = ScalePixmap(p, w, h / 2);
-    } else {
-      break;
-    }
-  }
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
 // The used picture padded to the texture size, its last column and row
@@ -228,28 +177,23 @@ TPixmap* PadToTexture(TPixmap* p, Int uw, Int uh, Int tw, Int th) {
 TGLTextureFrame* TGLTextureFrame::CreateFromPixmap(TPixmap* pixmap, Int flags) {
   if (!pixmap) kxRaiseNullAccess();
   const Int w = pixmap->width, h = pixmap->height;
-  Int tw = 1, th = 1;
-  FitTexture(w, h, &tw, &th);
+  Int tw = w, th = h;
+  FitTextureSize(&tw, &th);
   const Int uw = w < tw ? w : tw;
   const Int uh = h < th ? h : th;
   TPixmap* p = pixmap;
   const bool empty = uw <= 0 || uh <= 0;
   if (!empty) {
     if (uw != w || uh != h) p = ScalePixmap(p, uw, uh);
-    if (uw < tw || uh < th) {
-      p = PadToTexture(p, uw, uh, tw, th);
-    } else if (p->format != PIXFMT_RGBA32) {
-      p = p->ConvertTo(PIXFMT_RGBA32);
-    }
+    if (uw < tw || uh < th) p = PadToTexture(p, uw, uh, tw, th);
   }
 
   // Creation binds directly; put back whatever was bound so the bind cache
   // stays true when this is the graphics' own context (full-screen mode).
   GLint previous = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-  const GLuint name = CreateTexture(tw, th, flags);
-  // An empty picture gets a texture without content: nothing to upload.
-  if (!empty) UploadLevels(p, flags);
+  // An empty picture gets a texture without content.
+  const GLuint name = CreateTexture(empty ? nullptr : p, tw, th, flags);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
 
   TGLTextureFrame* frame = New<TGLTextureFrame>();
@@ -300,7 +244,8 @@ void WarmUp(TGLRender2DDriver* driver, TRender2DGraphics* g) {
   const uint32_t start = static_cast<uint32_t>(kxMilliSecs());
   Enable(GL_SCISSOR_TEST);
   glScissor(0, 0, 0, 0);
-  const GLuint textures[3] = {0, CreateTexture(8, 8, 0), CreateTexture(8, 8, IMAGE_FILTERED)};
+  const GLuint textures[3] = {0, CreateTexture(nullptr, 8, 8, 0),
+                               CreateTexture(nullptr, 8, 8, IMAGE_FILTERED)};
   for (Int i = 0; i < 3 * 5; ++i) {
     if (static_cast<uint32_t>(kxMilliSecs()) - start >= uint32_t(kWarmUpMillis)) break;
     driver->ApplyBlend(BLEND_MASKED + i % 5);

@@ -12,6 +12,7 @@
 #include "render2d/pixmap/pixmap.h"
 #include "runtime/error.h"
 #include "runtime/module.h"
+#include "runtime/time.h"
 
 // Cell of the built-in font, and the codes it covers.
 static constexpr Int kCellWidth = 8;
@@ -115,13 +116,6 @@ TImageGlyph* TGlyphFont::GetGlyph(Int index) {
   return glyph;
 }
 
-// Double to Int truncating toward zero; out-of-range and NaN give INT32_MIN
-// as the x86 conversion does, without undefined behaviour.
-static Int TruncateToInt(double v) {
-  if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
-  return static_cast<Int>(v);
-}
-
 void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy, Float jx,
                               Float jy) {
   if (!text) return;
@@ -134,8 +128,8 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
     TImageGlyph* glyph = GetGlyph(index);
     if (!glyph) continue;
     if (TImage* image = glyph->image) {
-      Int dx = upright ? glyph->x : TruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
-      Int dy = upright ? glyph->y : TruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
+      Int dx = upright ? glyph->x : kxTruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
+      Int dy = upright ? glyph->y : kxTruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
       if (TImageFrame* frame = image->GetFrame(0)) {
         frame->Paint(0, 0, Float(image->width), Float(image->height), x + Float(dx), y + Float(dy));
       }
@@ -216,7 +210,7 @@ Int MeasureTextWidth(String* text) {
     if (index < 0) continue;
     TImageGlyph* glyph = font->GetGlyph(index);
     if (!glyph) continue;
-    width = TruncateToInt(double(Float(width) + glyph->GlyphAdvance()));
+    width = kxTruncateToInt(double(Float(width) + glyph->GlyphAdvance()));
   }
   return width;
 }

@@ -7,7 +7,6 @@
 #include <GL/glx.h>
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "graphics/font8x16.h"
@@ -29,7 +28,6 @@ namespace {
 
 constexpr Int kModeRoom = 1024;            // modes fetched per listing
 constexpr Int kFontBytes = 1536;           // 96 glyphs x 16 rows
-constexpr Int kFontGlyphs = 96;            // codes 32..127
 constexpr Int kFontTextureWidth = 1024;    // 128 glyph cells of 8 pixels
 constexpr Int kGlyphWidth = 8;
 constexpr Int kGlyphHeight = 16;
@@ -39,23 +37,12 @@ GLuint fontTexture = 0;
 
 String* FontBlobName() { return KX_STR("gldrawtextfont.bin"); }
 
-// 1024 x 16 RGBA pixmap of the embedded font: opaque white ink on
-// transparent black; the cells past the 96 glyphs stay transparent.
+// 1024 x 16 pixmap of the embedded font; the cells past the 96 glyphs
+// stay transparent.
 TPixmap* FontPixmap() {
   const auto* bits = static_cast<const uint8_t*>(kxEmbeddedBlobData(FontBlobName()));
   if (!bits || kxEmbeddedBlobSize(FontBlobName()) < kFontBytes) return nullptr;
-  TPixmap* p = NewPixmap(kFontTextureWidth, kGlyphHeight, PIXFMT_RGBA32, 4);
-  for (Int r = 0; r < kGlyphHeight; ++r) {
-    auto* row = reinterpret_cast<uint32_t*>(p->PixelAddress(0, r));
-    memset(row, 0, static_cast<size_t>(kFontTextureWidth) * 4);
-    for (Int j = 0; j < kFontGlyphs; ++j) {
-      const uint8_t byte = bits[r * kFontGlyphs + j];
-      for (Int k = 0; k < kGlyphWidth; ++k) {
-        if (byte >> k & 1) row[j * kGlyphWidth + k] = 0xffffffffu;
-      }
-    }
-  }
-  return p;
+  return Font8x16Sheet(bits, kFontTextureWidth);
 }
 
 // The texture is made in the shared list so that every context sees it.

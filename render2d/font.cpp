@@ -152,7 +152,6 @@ TGlyphFont* TGlyphFont::OpenFont(Object* url, Int size, Int style) {
 TGlyphFont* TGlyphFont::BuildDefaultFont() {
   TGlyphFont* font = New<TGlyphFont>();
   font->glyphs = kxArrayNew(":TImageGlyph", 1, kGlyphTotal);
-  TPixmap* sheet = TPixmap::Allocate(kCellWidth * kGlyphTotal, kCellHeight, PIXFMT_RGBA32, 4);
 
   // The registered block is used when present; the compiled-in artwork is
   // the same bytes and stands in if the module was not initialised.
@@ -160,14 +159,7 @@ TGlyphFont* TGlyphFont::BuildDefaultFont() {
   if (!bytes || kxEmbeddedBlobSize(DefaultFontBlobName()) < Int(sizeof kBuiltinFont8x16)) {
     bytes = kBuiltinFont8x16;
   }
-  for (Int r = 0; r < kCellHeight; ++r) {
-    for (Int j = 0; j < kGlyphTotal; ++j) {
-      Int b = bytes[r * kGlyphTotal + j];
-      for (Int k = 0; k < 8; ++k) {
-        sheet->SetPixel(j * kCellWidth + k, r, (b >> k) & 1 ? Int(0xFFFFFFFFu) : 0);
-      }
-    }
-  }
+  TPixmap* sheet = Font8x16Sheet(bytes, kCellWidth * kGlyphTotal);
 
   for (Int i = 0; i < kGlyphTotal; ++i) {
     TImageGlyph* glyph = New<TImageGlyph>();

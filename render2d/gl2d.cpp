@@ -47,13 +47,18 @@ KX_CLASS_RECORD(TGLTextureFrame, &TGLTextureFrame::Paint, &TGLTextureFrame::Crea
 GL2DCallCounts GL2DCalls;
 
 namespace {
-Ref<TGLRender2DDriver> driverInstance;
+// All of the module's state: the driver and the caches described above,
+// the colour sent with each primitive and the draw matrix.
+struct GL2DState {
+  Ref<TGLRender2DDriver> driver;
+  Int blendCache = 0;
+  GLuint boundTexture = 0;
+  Int textureEnabled = 0;
+  GLubyte color[4] = {0, 0, 0, 0};
+  Float ix = 0, iy = 0, jx = 0, jy = 0;
+};
 
-Int blendCache = 0;
-GLuint boundTexture = 0;
-Int textureEnabled = 0;
-GLubyte currentColor[4] = {0, 0, 0, 0};
-Float matIx = 0, matIy = 0, matJx = 0, matJy = 0;
+GL2DState gl2d;
 
 // --- counted state calls -----------------------------------------------------
 
@@ -79,34 +84,34 @@ inline __attribute__((always_inline)) void Vertex(Float x, Float y) {
 
 void SendColor() {
   ++GL2DCalls.colors;
-  glColor4ubv(currentColor);
+  glColor4ubv(gl2d.color);
 }
 
 // Maps a local point through the stored draw matrix, in float arithmetic.
 inline void Map(Float lx, Float ly, Float tx, Float ty, Float* x, Float* y) {
-  *x = lx * matIx + ly * matIy + tx;
-  *y = lx * matJx + ly * matJy + ty;
+  *x = lx * gl2d.ix + ly * gl2d.iy + tx;
+  *y = lx * gl2d.jx + ly * gl2d.jy + ty;
 }
 
 void BindTexture(GLuint name) {
-  if (name == boundTexture) return;
+  if (name == gl2d.boundTexture) return;
   ++GL2DCalls.binds;
   glBindTexture(GL_TEXTURE_2D, name);
-  boundTexture = name;
+  gl2d.boundTexture = name;
 }
 
 inline __attribute__((always_inline)) void TexturingOn(GLuint name) {
   BindTexture(name);
-  if (textureEnabled == 0) {
+  if (gl2d.textureEnabled == 0) {
     Enable(GL_TEXTURE_2D);
-    textureEnabled = 1;
+    gl2d.textureEnabled = 1;
   }
 }
 
 void TexturingOff() {
-  if (textureEnabled == 1) {
+  if (gl2d.textureEnabled == 1) {
     Disable(GL_TEXTURE_2D);
-    textureEnabled = 0;
+    gl2d.textureEnabled = 0;
   }
 }
 
@@ -223,7 +228,7 @@ void TGLTextureFrame::Release() {
   }
   if (generation == GraphicsGeneration) glDeleteTextures(1, &texture);
   // A deleted name may be handed out again: the cache must not claim it.
-  if (boundTexture == texture) boundTexture = 0;
+  if (gl2d.boundTexture == texture) gl2d.boundTexture = 0;
   generation = 0;
 }
 
@@ -273,7 +278,7 @@ void WarmUp(TGLRender2DDriver* driver, TRender2DGraphics* g) {
     TexturingOff();
   }
   glDeleteTextures(2, textures + 1);
-  boundTexture = 0;
+  gl2d.boundTexture = 0;
   SendColor();
   driver->ApplyBlend(g->blend);
   driver->ApplyClipRect(g->clipX, g->clipY, g->clipWidth, g->clipHeight);
@@ -310,9 +315,9 @@ void TGLRender2DDriver::SelectDisplay(TGraphics* graphics) {
   if (!g || !g->graphics) kxRaiseNullAccess();
   GLDisplayDriver()->SelectDisplay(g->graphics.get());
 
-  blendCache = 0;
-  boundTexture = 0;
-  textureEnabled = 0;
+  gl2d.blendCache = 0;
+  gl2d.boundTexture = 0;
+  gl2d.textureEnabled = 0;
   Disable(GL_TEXTURE_2D);
 
   const Int w = CurrentGraphicsWidth(), h = CurrentGraphicsHeight();
@@ -343,8 +348,8 @@ TImageFrame* TGLRender2DDriver::CreateFrame(TPixmap* pixmap, Int flags) {
 // --- the driver: state ---------------------------------------------------------
 
 void TGLRender2DDriver::ApplyBlend(Int mode) {
-  if (mode == blendCache) return;
-  blendCache = mode;
+  if (mode == gl2d.blendCache) return;
+  gl2d.blendCache = mode;
   switch (mode) {
     case BLEND_MASKED:
       Disable(GL_BLEND);
@@ -380,14 +385,14 @@ void TGLRender2DDriver::ApplyAlpha(Float alpha) {
   } else if (!(alpha >= 0.0f)) {  // NaN too
     alpha = 0.0f;
   }
-  currentColor[3] = static_cast<GLubyte>(static_cast<Int>(alpha * 255.0f));
+  gl2d.color[3] = static_cast<GLubyte>(static_cast<Int>(alpha * 255.0f));
   SendColor();
 }
 
 void TGLRender2DDriver::ApplyColor(Int red, Int green, Int blue) {
-  currentColor[0] = ClampByte(red);
-  currentColor[1] = ClampByte(green);
-  currentColor[2] = ClampByte(blue);
+  gl2d.color[0] = ClampByte(red);
+  gl2d.color[1] = ClampByte(green);
+  gl2d.color[2] = ClampByte(blue);
   SendColor();
 }
 
@@ -413,10 +418,10 @@ void TGLRender2DDriver::ApplyClipRect(Int x, Int y, Int width, Int height) {
 }
 
 void TGLRender2DDriver::ApplyTransform(Float ix, Float iy, Float jx, Float jy) {
-  matIx = ix;
-  matIy = iy;
-  matJx = jx;
-  matJy = jy;
+  gl2d.ix = ix;
+  gl2d.iy = iy;
+  gl2d.jx = jx;
+  gl2d.jy = jy;
 }
 
 void TGLRender2DDriver::ApplyLineThickness(Float width) { glLineWidth(width); }
@@ -507,7 +512,7 @@ void TGLRender2DDriver::FillPolygon(Array* xy, Float hx, Float hy, Float tx, Flo
 
 void TGLRender2DDriver::WritePixmap(TPixmap* pixmap, Int x, Int y) {
   if (!pixmap) kxRaiseNullAccess();
-  const Int remembered = blendCache;
+  const Int remembered = gl2d.blendCache;
   TexturingOff();
   ApplyBlend(BLEND_OPAQUE);
   TPixmap* flipped = MirrorPixmapY(pixmap);
@@ -524,7 +529,7 @@ void TGLRender2DDriver::WritePixmap(TPixmap* pixmap, Int x, Int y) {
 }
 
 TPixmap* TGLRender2DDriver::ReadPixmap(Int x, Int y, Int width, Int height) {
-  const Int remembered = blendCache;
+  const Int remembered = gl2d.blendCache;
   ApplyBlend(BLEND_OPAQUE);
   TPixmap* p = NewPixmap(width, height, PIXFMT_RGBA32, 4);
   if (width > 0 && height > 0 && p->pixels) {
@@ -543,11 +548,11 @@ TPixmap* TGLRender2DDriver::ReadPixmap(Int x, Int y, Int width, Int height) {
 
 // --- module --------------------------------------------------------------------
 
-unsigned int GL2DCachedTexture() { return boundTexture; }
+unsigned int GL2DCachedTexture() { return gl2d.boundTexture; }
 
 TGLRender2DDriver* GLRender2DDriver() {
-  if (!driverInstance) driverInstance = New<TGLRender2DDriver>();
-  return driverInstance.get();
+  if (!gl2d.driver) gl2d.driver = New<TGLRender2DDriver>();
+  return gl2d.driver.get();
 }
 
 Int InitGLRender2DModule() {

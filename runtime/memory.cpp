@@ -140,7 +140,6 @@ void ClearPresence(void* p) {
 Object** pending = nullptr;
 Int pendingCount = 0;
 Int pendingCapacity = 0;
-Int pendingLargest = 0;
 
 Object** scratch = nullptr;  // objects found on the stack by one collection
 size_t scratchCount = 0;
@@ -337,7 +336,6 @@ void kxSchedulePending(Object* o) {
     if (!p) OutOfMemory(sizeof(Object*) * static_cast<size_t>(cap));
     pending = static_cast<Object**>(p);
     pendingCapacity = cap;
-    if (cap > pendingLargest) pendingLargest = cap;
   }
   o->refs = KX_REFS_PENDING;
   pending[pendingCount++] = o;

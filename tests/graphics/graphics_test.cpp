@@ -157,14 +157,14 @@ TEST_F(GraphicsLayer, FailedGraphicsClosesThePreviousAndKeepsTheGeneration) {
 
 // --- cases run in a child process, each in its own environment ------------
 
-TEST(GraphicsChild, DISABLED_NoDisplayGivesNull) {
+TEST(GraphicsChildCase, NoDisplayGivesNull) {
   InitGLDisplayModule();
   EXPECT_EQ(Graphics(640, 480, 32, 60, 0), nullptr);
   EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 0);
   Flip(-1);
 }
 
-TEST(GraphicsChild, DISABLED_SixtyHertzAskedOnASeventyFiveHertzServer) {
+TEST(GraphicsChildCase, SixtyHertzAskedOnASeventyFiveHertzServer) {
   InitGLDisplayModule();
   ASSERT_NE(Graphics(640, 480, 32, 60, 0), nullptr);
   EXPECT_EQ(ServerMode()[0], 640);
@@ -172,7 +172,7 @@ TEST(GraphicsChild, DISABLED_SixtyHertzAskedOnASeventyFiveHertzServer) {
   EXPECT_EQ(CurrentGraphicsHertz(), 60);
 }
 
-TEST(GraphicsChild, DISABLED_TerminatedAtAFlip) {
+TEST(GraphicsChildCase, TerminatedAtAFlip) {
   InitGLDisplayModule();
   kxInstallSignalHandlers();
   ASSERT_NE(Graphics(640, 480, 32, 0, 0), nullptr);

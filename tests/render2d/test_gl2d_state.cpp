@@ -2,6 +2,7 @@
 // first Graphics, the blend cache, blend modes, clamping and capture.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,8 +19,8 @@ GLint Integer(GLenum what) {
   return v;
 }
 
-TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+// The first Graphics of a process: run in a child of its own.
+TEST(GL2DChildCase, StateAfterTheFirstGraphics) {
   ASSERT_NE(OpenFullScreen2D(), nullptr);
   EXPECT_EQ(ToStd(CurrentDisplayDriver()->AsText()), "OpenGL");
   GLfloat m[16];
@@ -52,6 +53,12 @@ TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
     EXPECT_EQ(ScreenPixel(0, 0) | ScreenPixel(320, 240) | ScreenPixel(639, 479), 0u);
   }
   EndGraphics();
+}
+
+TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+  const int status = RunChildCase("StateAfterTheFirstGraphics", {});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 using GL2DState = Window2DTest;

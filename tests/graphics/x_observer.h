@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/xf86vmode.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "graphics/gldisplay.h"

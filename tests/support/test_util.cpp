@@ -43,7 +43,7 @@ int RunChildCase(const std::string& name, const std::map<std::string, std::strin
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return status;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void LeaveOutChildCases() {

@@ -65,16 +65,11 @@ TEST_F(GL2DTexture, SizeCoordinatesAndPadding) {
   TGLTextureFrame* wide = MakeFrame(Filled(2 * limit + 1, 1, 0xffffffffu), 0);
   EXPECT_TRUE(wide->rightU == 1 && wide->bottomV == 1);
   EXPECT_EQ(LevelWidth(wide->texture, 0), limit);
-  // Mipmapped (256 x 1 padded): nine levels down to 1 x 1, each holding the
-  // picture, which padding thins.
+  // Mipmapped (256 x 1 padded): nine levels down to 1 x 1; their content
+  // comes from the upload that texture_test.cpp checks level by level.
   TGLTextureFrame* mip = MakeFrame(Filled(200, 1, 0xff808080u), IMAGE_MIPMAPPED);
   EXPECT_EQ(LevelWidth(mip->texture, 8), 1);
   EXPECT_EQ(LevelWidth(mip->texture, 9), 0);
-  uint8_t texel[4] = {};
-  glBindTexture(GL_TEXTURE_2D, mip->texture);
-  glGetTexImage(GL_TEXTURE_2D, 8, GL_RGBA, GL_UNSIGNED_BYTE, texel);
-  glBindTexture(GL_TEXTURE_2D, GL2DCachedTexture());
-  EXPECT_GT(texel[3], 0x40);
 }
 
 TEST_F(GL2DTexture, PaintShowsThePictureAndCachesSkipRepeats) {

@@ -1,5 +1,5 @@
 // Texture frames: size and coordinates, padding, mipmap levels, painting
-// with the bind and enable caches, and frames across graphics generations.
+// with the bind and enable caches, and texture work in full screen.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -98,26 +98,6 @@ TEST_F(GL2DTexture, PaintShowsThePictureAndCachesSkipRepeats) {
   f->Paint(0, 0, 2, 2, 30, 10);
   EXPECT_EQ(ScreenPixel(31, 11), 0x00ffffu);
   EXPECT_EQ(ScreenPixel(30, 10), 0u);
-}
-
-TEST_F(GL2DTexture, FramesFromAnEarlierGraphicsAreRebuilt) {
-  TImage* image = NewImage(4, 4, 1, 0);
-  TPixmap* p = LockImagePixels(image, 0, 0, 1);
-  for (Int y = 0; y < 4; ++y)
-    for (Int x = 0; x < 4; ++x) p->SetPixel(x, y, Int(0xffff8000u));
-  DrawImageFrame(image, 10, 10, 0);
-  TGLTextureFrame* old = Cast<TGLTextureFrame>(image->GetFrame(0));
-  ASSERT_NE(OpenWindow2D(), nullptr);
-  SetBlend(BLEND_OPAQUE);
-  const GL2DCallCounts before = GL2DCalls;
-  DrawImageFrame(image, 10, 10, 0);
-  EXPECT_EQ(GL2DCalls.textureCreates - before.textureCreates, 1);
-  EXPECT_NE(image->GetFrame(0), old);
-  EXPECT_EQ(ScreenPixel(13, 13), 0xff8000u);
-  old->Release();  // a stale frame still gives its texture back, once
-  old->Release();
-  EXPECT_EQ(GL2DCalls.textureDeletes - before.textureDeletes, 1);
-  EXPECT_EQ(old->generation, 0);
 }
 
 TEST(GL2DTextureFullScreen, TextureWorkKeepsTheBindCacheTrue) {

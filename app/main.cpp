@@ -132,7 +132,7 @@ extern "C" Int _kx_main() {
 
   OpenDisplay();
   HideMouse();
-  SetBlend(3);
+  SetBlend(BLEND_TRANSLUCENT);
   SetAlpha(1.0f);
   CreateGrids();
   kxWriteStdout(KX_STR("      <VAR OK>      "));

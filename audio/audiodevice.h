@@ -57,7 +57,7 @@ class linuxaudio : public audiodevice {
   std::atomic<Int> finished{0};    // the thread function has returned
   std::atomic<Long> blocks{0};     // blocks written in full
   std::atomic<Long> failures{0};   // writes that failed or wrote nothing
-  std::atomic<Long> cputime{0};    // the thread's CPU time in ns, refreshed per block
+  Long cpuns() const;              // the thread's CPU time in ns while it runs
 
   const std::string& path() const { return devpath; }
 

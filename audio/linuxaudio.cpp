@@ -35,12 +35,6 @@ Long monotonicns() {
   return static_cast<Long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-Long threadcpuns() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<Long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 void sleepns(Long ns) {
   timespec ts{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
   while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
@@ -112,7 +106,6 @@ void linuxaudio::run() {
   // device paces the loop.
   int fd = open(devpath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    cputime.store(threadcpuns());
     finished.store(1);
     return;
   }
@@ -151,12 +144,20 @@ void linuxaudio::run() {
       for (; ahead > PACE_MARGIN_NS && running.load() == 1; ahead -= SLEEP_STEP_NS)
         sleepns(SLEEP_STEP_NS);
     }
-    cputime.store(threadcpuns(), std::memory_order_relaxed);
   }
   close(fd);
   active.store(0);
-  cputime.store(threadcpuns());
   finished.store(1);
+}
+
+// Read from outside through the thread's CPU clock, so that the thread
+// itself spends nothing on being measured.
+Long linuxaudio::cpuns() const {
+  clockid_t clock;
+  timespec ts;
+  if (created != 0 || pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+    return 0;
+  return static_cast<Long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
 void linuxaudio::stop() {

@@ -76,9 +76,9 @@ void BM_OutputThreadRealTimeSilence(benchmark::State& state) {
     std::thread reader(RealTimeReader, rd, &stop, &consumed);
     // Measure after the pipe has filled, so the start-up burst is left out.
     SleepNs(500000000);
-    Long c0 = dev->cputime.load(), b0 = dev->blocks.load(), t0 = NowNs();
+    Long c0 = dev->cpuns(), b0 = dev->blocks.load(), t0 = NowNs();
     SleepNs(seconds * 1000000000LL);
-    Long c1 = dev->cputime.load(), b1 = dev->blocks.load(), t1 = NowNs();
+    Long c1 = dev->cpuns(), b1 = dev->blocks.load(), t1 = NowNs();
     stop.store(true);
     reader.join();
     dev->stop();

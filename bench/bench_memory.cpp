@@ -51,7 +51,7 @@ __attribute__((noinline)) void MakePending(int n) {
 // Time of one collection that frees 10,000 pending objects, per object.
 void BM_CollectPending(benchmark::State& state) {
   const int n = 10000;
-  kxSetCollectMode(0);  // no automatic collection while the list fills
+  kxSetCollectMode(KX_COLLECT_ON_REQUEST);  // no automatic collection while the list fills
   double seconds = 0;
   Int freed = 0;
   for (auto _ : state) {
@@ -63,7 +63,7 @@ void BM_CollectPending(benchmark::State& state) {
     freed += kxLastObjectsFreed();
     state.SetIterationTime(took);
   }
-  kxSetCollectMode(1);
+  kxSetCollectMode(KX_COLLECT_AUTO);
   state.counters["ns_per_freed_object"] = freed ? seconds * 1e9 / freed : 0;
   state.counters["freed_per_collection"] = static_cast<double>(freed) / static_cast<double>(state.iterations());
 }

@@ -11,6 +11,10 @@
 #include "graphics/font8x16.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "render2d/pixmap/pixmap.h"
 
 namespace {
 
@@ -222,3 +226,18 @@ extern const unsigned char kBuiltinFont8x16[1536] = {
     KX_FONT_BYTES256(0),   KX_FONT_BYTES256(256),  KX_FONT_BYTES256(512),
     KX_FONT_BYTES256(768), KX_FONT_BYTES256(1024), KX_FONT_BYTES256(1280),
 };
+
+TPixmap* Font8x16Sheet(const unsigned char* bits, int width) {
+  TPixmap* p = NewPixmap(width, 16, PIXFMT_RGBA32, 4);
+  for (Int r = 0; r < 16; ++r) {
+    auto* row = reinterpret_cast<uint32_t*>(p->PixelAddress(0, r));
+    std::memset(row, 0, static_cast<size_t>(width) * 4);
+    for (Int j = 0; j < kGlyphs && 8 * j + 8 <= width; ++j) {
+      const unsigned byte = bits[r * kGlyphs + j];
+      for (Int k = 0; k < 8; ++k) {
+        if (byte >> k & 1) row[8 * j + k] = 0xffffffffu;
+      }
+    }
+  }
+  return p;
+}

@@ -8,3 +8,9 @@
 #pragma once
 
 extern const unsigned char kBuiltinFont8x16[1536];
+
+class TPixmap;
+// A 16-row RGBA sheet `width` pixels wide of the 96 glyphs in `bits` (the
+// layout above), glyph j at column 8 j: opaque white ink on transparent
+// black; columns past the last glyph stay transparent.
+TPixmap* Font8x16Sheet(const unsigned char* bits, int width);

@@ -7,7 +7,6 @@
 #include <GL/glx.h>
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "graphics/font8x16.h"
@@ -29,7 +28,6 @@ namespace {
 
 constexpr Int kModeRoom = 1024;            // modes fetched per listing
 constexpr Int kFontBytes = 1536;           // 96 glyphs x 16 rows
-constexpr Int kFontGlyphs = 96;            // codes 32..127
 constexpr Int kFontTextureWidth = 1024;    // 128 glyph cells of 8 pixels
 constexpr Int kGlyphWidth = 8;
 constexpr Int kGlyphHeight = 16;
@@ -39,23 +37,12 @@ GLuint fontTexture = 0;
 
 String* FontBlobName() { return KX_STR("gldrawtextfont.bin"); }
 
-// 1024 x 16 RGBA pixmap of the embedded font: opaque white ink on
-// transparent black; the cells past the 96 glyphs stay transparent.
+// 1024 x 16 pixmap of the embedded font; the cells past the 96 glyphs
+// stay transparent.
 TPixmap* FontPixmap() {
   const auto* bits = static_cast<const uint8_t*>(kxEmbeddedBlobData(FontBlobName()));
   if (!bits || kxEmbeddedBlobSize(FontBlobName()) < kFontBytes) return nullptr;
-  TPixmap* p = NewPixmap(kFontTextureWidth, kGlyphHeight, PIXFMT_RGBA32, 4);
-  for (Int r = 0; r < kGlyphHeight; ++r) {
-    auto* row = reinterpret_cast<uint32_t*>(p->PixelAddress(0, r));
-    memset(row, 0, static_cast<size_t>(kFontTextureWidth) * 4);
-    for (Int j = 0; j < kFontGlyphs; ++j) {
-      const uint8_t byte = bits[r * kFontGlyphs + j];
-      for (Int k = 0; k < kGlyphWidth; ++k) {
-        if (byte >> k & 1) row[j * kGlyphWidth + k] = 0xffffffffu;
-      }
-    }
-  }
-  return p;
+  return Font8x16Sheet(bits, kFontTextureWidth);
 }
 
 // The texture is made in the shared list so that every context sees it.
@@ -186,6 +173,30 @@ void FitTextureSize(Int* width, Int* height) {
   *height = h;
 }
 
+Int UploadTextureLevels(TPixmap* pixmap, Int width, Int height, Int mipmapped) {
+  GLint oldRowLength = 0;
+  glGetIntegerv(GL_UNPACK_ROW_LENGTH, &oldRowLength);
+  TPixmap* p = pixmap;
+  Int levels = 0;
+  for (GLint level = 0;; ++level) {
+    const void* pixels = nullptr;
+    if (p) {
+      if (p->format != PIXFMT_RGBA32) p = p->ConvertTo(PIXFMT_RGBA32);
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / 4);
+      pixels = p->pixels;
+    }
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 pixels);
+    ++levels;
+    if (!mipmapped || (width == 1 && height == 1)) break;
+    if (width > 1) width /= 2;
+    if (height > 1) height /= 2;
+    if (p) p = ScalePixmap(p, width, height);
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, oldRowLength);
+  return levels;
+}
+
 unsigned int TextureFromPixmap(TPixmap* pixmap, Int mipmapped) {
   if (!pixmap) kxRaiseNullAccess();
   // An empty pixmap has no pixels to scale from.
@@ -196,22 +207,13 @@ unsigned int TextureFromPixmap(TPixmap* pixmap, Int mipmapped) {
   FitTextureSize(&w, &h);
   if (w != p->width || h != p->height) p = ScalePixmap(p, w, h);
 
-  GLint oldBinding = 0, oldRowLength = 0;
+  GLint oldBinding = 0;
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &oldBinding);
-  glGetIntegerv(GL_UNPACK_ROW_LENGTH, &oldRowLength);
   GLuint name = 0;
   glGenTextures(1, &name);
   glBindTexture(GL_TEXTURE_2D, name);
-  for (Int level = 0;; ++level) {
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, p->pitch / 4);
-    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, p->pixels);
-    if (!mipmapped || (w == 1 && h == 1)) break;
-    if (w > 1) w /= 2;
-    if (h > 1) h /= 2;
-    p = ScalePixmap(p, w, h);
-  }
+  UploadTextureLevels(p, w, h, mipmapped);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(oldBinding));
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, oldRowLength);
   return name;
 }
 

@@ -417,11 +417,11 @@ void* GLDisplayChooseVisual(Int flags) {
   int attributes[2 + 3 * 2 + 4 * 2 + 1];
   int n = 0;
   attributes[n++] = GLX_RGBA;
-  if (flags & 2) attributes[n++] = GLX_DOUBLEBUFFER;
-  if (flags & 4) attributes[n++] = GLX_ALPHA_SIZE, attributes[n++] = 1;
-  if (flags & 8) attributes[n++] = GLX_DEPTH_SIZE, attributes[n++] = 1;
-  if (flags & 16) attributes[n++] = GLX_STENCIL_SIZE, attributes[n++] = 1;
-  if (flags & 32) {
+  if (flags & DISPLAY_BACK_BUFFER) attributes[n++] = GLX_DOUBLEBUFFER;
+  if (flags & DISPLAY_ALPHA_BUFFER) attributes[n++] = GLX_ALPHA_SIZE, attributes[n++] = 1;
+  if (flags & DISPLAY_DEPTH_BUFFER) attributes[n++] = GLX_DEPTH_SIZE, attributes[n++] = 1;
+  if (flags & DISPLAY_STENCIL_BUFFER) attributes[n++] = GLX_STENCIL_SIZE, attributes[n++] = 1;
+  if (flags & DISPLAY_ACCUM_BUFFER) {
     for (int a : {GLX_ACCUM_RED_SIZE, GLX_ACCUM_GREEN_SIZE, GLX_ACCUM_BLUE_SIZE,
                   GLX_ACCUM_ALPHA_SIZE}) {
       attributes[n++] = a;

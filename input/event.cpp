@@ -11,12 +11,12 @@ Int EventHookId = 0;
 
 namespace {
 
-struct EventName {
+struct EventNameEntry {
   Int id;
   const char* name;
 };
 
-constexpr EventName kEventNames[] = {
+constexpr EventNameEntry kEventNames[] = {
     {EVENT_APPSUSPEND, "AppSuspend"},       {EVENT_APPRESUME, "AppResume"},
     {EVENT_APPTERMINATE, "AppTerminate"},   {EVENT_APPOPENFILE, "AppOpenFile"},
     {EVENT_KEYDOWN, "KeyDown"},             {EVENT_KEYUP, "KeyUp"},

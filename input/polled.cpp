@@ -22,31 +22,29 @@ constexpr Int kKeyCount = 256;
 constexpr Int kButtonCount = 4;
 constexpr uint32_t kCharQueueSize = 256;
 constexpr Int kPolledHookPriority = 0;
-constexpr Int PollFirst = 1;  // every query pumps the system events first
 
-// The arrays are runtime objects held for the process; the element
-// pointers below stay valid as long as those references do.
-Ref<Array> keyStateArray, keyHitArray, charQueueArray, buttonStateArray, buttonHitArray;
-Int* keyStates = nullptr;
-Int* keyHits = nullptr;
-Int* charQueue = nullptr;
-Int* buttonStates = nullptr;
-Int* buttonHits = nullptr;
+// All of the module's state. The arrays are runtime objects held for the
+// process; the element pointers stay valid as long as those references do.
+struct PolledState {
+  Ref<Array> keyStateArray, keyHitArray, charQueueArray, buttonStateArray, buttonHitArray;
+  Int* keyStates = nullptr;
+  Int* keyHits = nullptr;
+  Int* charQueue = nullptr;
+  Int* buttonStates = nullptr;
+  Int* buttonHits = nullptr;
+  uint32_t charPut = 0;  // counters wrap modulo 2^32; put - get is the fill
+  uint32_t charGet = 0;
+  Int pointerX = 0, pointerY = 0, wheelTotal = 0;
+  Int suspended = 0;
+  Int terminateRequest = 0;
+  Ref<Object> sourceFilter;
+  Int active = 0;
+};
 
-uint32_t charPut = 0;  // counters wrap modulo 2^32; put - get is the fill
-uint32_t charGet = 0;
-Int pointerX = 0, pointerY = 0, wheelTotal = 0;
-Int suspended = 0;
-Int terminateRequest = 0;
-Ref<Object> sourceFilter;
-Int active = 0;
+PolledState polled;
 
 bool IsKey(Int key) { return key >= 0 && key < kKeyCount; }
 bool IsButton(Int button) { return button >= 0 && button < kButtonCount; }
-
-void Poll() {
-  if (PollFirst) PumpSystemEvents();
-}
 
 void Press(Int* states, Int* hits, Int index) {
   if (states[index]) return;  // still held: a press counts only after a release
@@ -57,43 +55,44 @@ void Press(Int* states, Int* hits, Int index) {
 Object* PolledInputHook(Int, Object* data, Object*) {
   TEvent* event = Cast<TEvent>(data);
   if (!event) return data;
-  if (sourceFilter && event->source.get() != sourceFilter.get()) return data;
+  if (polled.sourceFilter && event->source.get() != polled.sourceFilter.get()) return data;
   Int value = event->data;
   switch (event->id) {
     case EVENT_APPSUSPEND:
       ClearKeys();
       ClearMouse();
-      suspended = 1;
+      polled.suspended = 1;
       break;
     case EVENT_APPRESUME:
       ClearKeys();
       ClearMouse();
-      suspended = 0;
+      polled.suspended = 0;
       break;
-    case EVENT_APPTERMINATE: terminateRequest = 1; break;
+    case EVENT_APPTERMINATE: polled.terminateRequest = 1; break;
     case EVENT_KEYDOWN:
-      if (IsKey(value)) Press(keyStates, keyHits, value);
+      if (IsKey(value)) Press(polled.keyStates, polled.keyHits, value);
       break;
     case EVENT_KEYUP:
-      if (IsKey(value)) keyStates[value] = 0;
+      if (IsKey(value)) polled.keyStates[value] = 0;
       break;
     case EVENT_KEYCHAR:
-      if (charPut - charGet >= kCharQueueSize) break;  // full: the character is lost
-      charQueue[charPut % kCharQueueSize] = value;
-      charPut += 1;
+      if (polled.charPut - polled.charGet >= kCharQueueSize) break;  // full: the character is lost
+      polled.charQueue[polled.charPut % kCharQueueSize] = value;
+      polled.charPut += 1;
       break;
     case EVENT_MOUSEDOWN:
-      if (IsButton(value)) Press(buttonStates, buttonHits, value);
+      if (IsButton(value)) Press(polled.buttonStates, polled.buttonHits, value);
       break;
     case EVENT_MOUSEUP:
-      if (IsButton(value)) buttonStates[value] = 0;
+      if (IsButton(value)) polled.buttonStates[value] = 0;
       break;
     case EVENT_MOUSEMOVE:
-      pointerX = event->x;
-      pointerY = event->y;
+      polled.pointerX = event->x;
+      polled.pointerY = event->y;
       break;
     case EVENT_MOUSEWHEEL:
-      wheelTotal = static_cast<Int>(static_cast<uint32_t>(wheelTotal) + static_cast<uint32_t>(value));
+      polled.wheelTotal =
+          static_cast<Int>(static_cast<uint32_t>(polled.wheelTotal) + static_cast<uint32_t>(value));
       break;
     default: break;
   }
@@ -104,7 +103,7 @@ Object* PolledInputHook(Int, Object* data, Object*) {
 // input is off, or the X11 driver has no display. They answer 0 then
 // instead of hanging the program.
 bool NothingCanArrive() {
-  if (!active) return true;
+  if (!polled.active) return true;
   return Cast<TX11HostSystem>(CurrentHostSystem()) && !X11Display();
 }
 
@@ -117,51 +116,52 @@ Int* IntElements(Ref<Array>& array, Int length) {
 
 void StartPolledInput(Object* source) {
   InitPolledInputModule();
-  if (active) return;
-  sourceFilter = source;
+  if (polled.active) return;
+  polled.sourceFilter = source;
   ClearKeys();
   ClearMouse();
   AttachHook(EventHookId, &PolledInputHook, nullptr, kPolledHookPriority);
-  active = 1;
+  polled.active = 1;
 }
 
 void StopPolledInput() {
   InitPolledInputModule();
-  if (!active) return;
+  if (!polled.active) return;
   DetachHook(EventHookId, &PolledInputHook, nullptr);
   ClearKeys();
   ClearMouse();
-  sourceFilter = nullptr;
-  active = 0;
+  polled.sourceFilter = nullptr;
+  polled.active = 0;
 }
 
-Int PolledInputActive() { return active; }
+Int PolledInputActive() { return polled.active; }
 
 Int KeyHit(Int key) {
-  Poll();
-  if (!IsKey(key) || !keyHits) return 0;
-  Int hits = keyHits[key];
-  keyHits[key] = 0;
+  PumpSystemEvents();
+  if (!IsKey(key) || !polled.keyHits) return 0;
+  Int hits = polled.keyHits[key];
+  polled.keyHits[key] = 0;
   return hits;
 }
 
 Int KeyIsDown(Int key) {
-  Poll();
-  return IsKey(key) && keyStates ? keyStates[key] : 0;
+  PumpSystemEvents();
+  return IsKey(key) && polled.keyStates ? polled.keyStates[key] : 0;
 }
 
 Int NextChar() {
-  Poll();
-  if (charPut == charGet || !charQueue) return 0;
-  Int c = charQueue[charGet % kCharQueueSize];
-  charGet += 1;
+  PumpSystemEvents();
+  if (polled.charPut == polled.charGet || !polled.charQueue) return 0;
+  Int c = polled.charQueue[polled.charGet % kCharQueueSize];
+  polled.charGet += 1;
   return c;
 }
 
 void ClearKeys() {
   PumpSystemEvents();
-  charPut = charGet = 0;
-  for (Int i = 0; keyStates && i < kKeyCount; ++i) keyStates[i] = keyHits[i] = 0;
+  polled.charPut = polled.charGet = 0;
+  for (Int i = 0; polled.keyStates && i < kKeyCount; ++i)
+    polled.keyStates[i] = polled.keyHits[i] = 0;
 }
 
 Int WaitForKey() {
@@ -184,37 +184,38 @@ Int WaitForChar() {
 }
 
 Int MouseButtonHits(Int button) {
-  Poll();
-  if (!IsButton(button) || !buttonHits) return 0;
-  Int hits = buttonHits[button];
-  buttonHits[button] = 0;
+  PumpSystemEvents();
+  if (!IsButton(button) || !polled.buttonHits) return 0;
+  Int hits = polled.buttonHits[button];
+  polled.buttonHits[button] = 0;
   return hits;
 }
 
 Int MouseButtonIsDown(Int button) {
-  Poll();
-  return IsButton(button) && buttonStates ? buttonStates[button] : 0;
+  PumpSystemEvents();
+  return IsButton(button) && polled.buttonStates ? polled.buttonStates[button] : 0;
 }
 
 Int PointerX() {
-  Poll();
-  return pointerX;
+  PumpSystemEvents();
+  return polled.pointerX;
 }
 
 Int PointerY() {
-  Poll();
-  return pointerY;
+  PumpSystemEvents();
+  return polled.pointerY;
 }
 
 Int WheelTotal() {
-  Poll();
-  return wheelTotal;
+  PumpSystemEvents();
+  return polled.wheelTotal;
 }
 
 void ClearMouse() {
   PumpSystemEvents();
-  for (Int i = 0; buttonStates && i < kButtonCount; ++i) buttonStates[i] = buttonHits[i] = 0;
-  wheelTotal = 0;
+  for (Int i = 0; polled.buttonStates && i < kButtonCount; ++i)
+    polled.buttonStates[i] = polled.buttonHits[i] = 0;
+  polled.wheelTotal = 0;
 }
 
 Int WaitForMouseButton() {
@@ -228,14 +229,14 @@ Int WaitForMouseButton() {
 }
 
 Int AppIsSuspended() {
-  Poll();
-  return suspended;
+  PumpSystemEvents();
+  return polled.suspended;
 }
 
 Int TerminateRequested() {
-  Poll();
-  Int request = terminateRequest;
-  terminateRequest = 0;
+  PumpSystemEvents();
+  Int request = polled.terminateRequest;
+  polled.terminateRequest = 0;
   return request;
 }
 
@@ -245,10 +246,10 @@ Int InitPolledInputModule() {
   InitHooksModule();
   InitEventModule();
   InitSystemModule();
-  keyStates = IntElements(keyStateArray, kKeyCount);
-  keyHits = IntElements(keyHitArray, kKeyCount);
-  charQueue = IntElements(charQueueArray, static_cast<Int>(kCharQueueSize));
-  buttonStates = IntElements(buttonStateArray, kButtonCount);
-  buttonHits = IntElements(buttonHitArray, kButtonCount);
+  polled.keyStates = IntElements(polled.keyStateArray, kKeyCount);
+  polled.keyHits = IntElements(polled.keyHitArray, kKeyCount);
+  polled.charQueue = IntElements(polled.charQueueArray, static_cast<Int>(kCharQueueSize));
+  polled.buttonStates = IntElements(polled.buttonStateArray, kButtonCount);
+  polled.buttonHits = IntElements(polled.buttonHitArray, kButtonCount);
   return 0;
 }

@@ -10,11 +10,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cerrno>
@@ -55,40 +53,6 @@ struct X11State {
 };
 
 X11State x11;
-
-// A poll that has nothing to read and nothing to send skips the socket.
-// Input on the connection raises SIGIO, whose handler only notes it; the
-// note is cleared just before the socket is read, so input that comes in
-// meanwhile is noted again. Requests count as sent once the flush after the
-// last one has run. Without the note (fcntl refused) every poll reads.
-struct ConnectionWatch {
-  std::atomic<int> inputNoted{1};
-  bool watching = false;
-  unsigned long flushedUpTo = 0;  // NextRequest right after the last flush
-  long socketPolls = 0;
-};
-
-ConnectionWatch watch;
-
-void NoteInput(int) { watch.inputNoted.store(1, std::memory_order_relaxed); }
-
-void WatchConnection(Display* display) {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = NoteInput;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  const int fd = ConnectionNumber(display);
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || sigaction(SIGIO, &action, nullptr) != 0) return;
-  if (fcntl(fd, F_SETOWN, getpid()) != 0 || fcntl(fd, F_SETFL, flags | O_ASYNC) != 0) return;
-  watch.watching = true;
-}
-
-bool NothingToExchange(Display* display) {
-  return watch.watching && watch.inputNoted.load(std::memory_order_relaxed) == 0 &&
-         XQLength(display) == 0 && NextRequest(display) == watch.flushedUpTo;
-}
 
 // The one line for a lost connection, written with write(2) alone: it is
 // also written from the fault handler (see ConnectionDeadAtFault).
@@ -296,7 +260,6 @@ void X11SystemInit() {
   if (!x11.display) return;
   x11.fd = ConnectionNumber(x11.display);
   snprintf(x11.name, sizeof x11.name, "%s", DisplayString(x11.display));
-  WatchConnection(x11.display);
 }
 
 const char* X11DisplayName() { return x11.name; }
@@ -315,12 +278,8 @@ void X11Poll() {
   kxCheckSignals();
   Display* display = X11Display();
   if (!display) return;
-  if (!NothingToExchange(display)) {
-    XFlush(display);
-    // Requests that event handlers make during the pump are sent next time.
-    watch.flushedUpTo = NextRequest(display);
-    X11PumpEvents();
-  }
+  XFlush(display);
+  X11PumpEvents();
   RunDeferredSignal();
   ReportUntrappedError();
 }
@@ -334,13 +293,7 @@ void X11Wait() {
   ReportUntrappedError();
 }
 
-long X11SocketPolls() { return watch.socketPolls; }
-
 void X11PumpEvents() {
-  // A full barrier: the handler may run on another thread, and its note must
-  // not be overwritten by a clear that becomes visible after it.
-  watch.inputNoted.store(0, std::memory_order_seq_cst);
-  ++watch.socketPolls;
   Display* display;
   while ((display = X11Display()) && XPending(display)) {
     XEvent event;

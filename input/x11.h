@@ -19,10 +19,8 @@ unsigned long X11EventWindow();
 unsigned long X11BlankCursor();
 void X11Poll();
 void X11Wait();
-// Reads every pending event. X11Poll calls it only when the connection has
-// something to read or send; X11SocketPolls counts the calls.
+// Reads every pending event.
 void X11PumpEvents();
-long X11SocketPolls();
 void X11TranslateEvent(union _XEvent* event);
 Int X11KeyCode(union _XEvent* event);
 Int X11KeyCodeFromKeysym(unsigned long keysym);

@@ -12,6 +12,7 @@
 #include "render2d/pixmap/pixmap.h"
 #include "runtime/error.h"
 #include "runtime/module.h"
+#include "runtime/time.h"
 
 // Cell of the built-in font, and the codes it covers.
 static constexpr Int kCellWidth = 8;
@@ -115,13 +116,6 @@ TImageGlyph* TGlyphFont::GetGlyph(Int index) {
   return glyph;
 }
 
-// Double to Int truncating toward zero; out-of-range and NaN give INT32_MIN
-// as the x86 conversion does, without undefined behaviour.
-static Int TruncateToInt(double v) {
-  if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
-  return static_cast<Int>(v);
-}
-
 void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy, Float jx,
                               Float jy) {
   if (!text) return;
@@ -134,8 +128,8 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
     TImageGlyph* glyph = GetGlyph(index);
     if (!glyph) continue;
     if (TImage* image = glyph->image) {
-      Int dx = upright ? glyph->x : TruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
-      Int dy = upright ? glyph->y : TruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
+      Int dx = upright ? glyph->x : kxTruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
+      Int dy = upright ? glyph->y : kxTruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
       if (TImageFrame* frame = image->GetFrame(0)) {
         frame->Paint(0, 0, Float(image->width), Float(image->height), x + Float(dx), y + Float(dy));
       }
@@ -158,7 +152,6 @@ TGlyphFont* TGlyphFont::OpenFont(Object* url, Int size, Int style) {
 TGlyphFont* TGlyphFont::BuildDefaultFont() {
   TGlyphFont* font = New<TGlyphFont>();
   font->glyphs = kxArrayNew(":TImageGlyph", 1, kGlyphTotal);
-  TPixmap* sheet = TPixmap::Allocate(kCellWidth * kGlyphTotal, kCellHeight, PIXFMT_RGBA32, 4);
 
   // The registered block is used when present; the compiled-in artwork is
   // the same bytes and stands in if the module was not initialised.
@@ -166,14 +159,7 @@ TGlyphFont* TGlyphFont::BuildDefaultFont() {
   if (!bytes || kxEmbeddedBlobSize(DefaultFontBlobName()) < Int(sizeof kBuiltinFont8x16)) {
     bytes = kBuiltinFont8x16;
   }
-  for (Int r = 0; r < kCellHeight; ++r) {
-    for (Int j = 0; j < kGlyphTotal; ++j) {
-      Int b = bytes[r * kGlyphTotal + j];
-      for (Int k = 0; k < 8; ++k) {
-        sheet->SetPixel(j * kCellWidth + k, r, (b >> k) & 1 ? Int(0xFFFFFFFFu) : 0);
-      }
-    }
-  }
+  TPixmap* sheet = Font8x16Sheet(bytes, kCellWidth * kGlyphTotal);
 
   for (Int i = 0; i < kGlyphTotal; ++i) {
     TImageGlyph* glyph = New<TImageGlyph>();
@@ -216,7 +202,7 @@ Int MeasureTextWidth(String* text) {
     if (index < 0) continue;
     TImageGlyph* glyph = font->GetGlyph(index);
     if (!glyph) continue;
-    width = TruncateToInt(double(Float(width) + glyph->GlyphAdvance()));
+    width = kxTruncateToInt(double(Float(width) + glyph->GlyphAdvance()));
   }
   return width;
 }

@@ -71,8 +71,6 @@ struct GL2DCallCounts {
   Long vertices = 0;        // glVertex2f
   Long textureCreates = 0;  // glGenTextures
   Long textureDeletes = 0;  // glDeleteTextures
-  Long levelsAllocated = 0; // glTexImage2D on the texture itself
-  Long levelsUploaded = 0;  // glTexSubImage2D
 };
 extern GL2DCallCounts GL2DCalls;
 // The texture the bind cache believes is bound (0: none); whenever it is

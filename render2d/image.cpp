@@ -20,10 +20,6 @@ static Int maskRedDefault = 0, maskGreenDefault = 0, maskBlueDefault = 0;
 static Int autoCentre = 0;
 static Int defaultImageFlags = 0;
 
-// Driver frames made by GetFrame since start-up; lets tests and benchmarks
-// see whether drawing rebuilt textures.
-static Long framesBuilt = 0;
-
 KX_CLASS_RECORD(TImage, &TImage::PersistType, &TImage::GetFrame, &TImage::LockPixmap,
                 &TImage::AssignPixmap, &TImage::CreateBlank, &TImage::FromSource,
                 &TImage::FromCells)
@@ -51,7 +47,6 @@ static __attribute__((noinline)) TImageFrame* BuildDriverFrame(TImage* image, In
   if (!driver) kxRaiseNullAccess();
   TPixmap* pixmap = image->LockPixmap(index, 1, 0);
   TImageFrame* frame = driver->CreateFrame(pixmap, image->flags);
-  ++framesBuilt;
   // The arrays may not be touched through a pointer kept across the
   // driver call: refetch them.
   image->frameGenerations->Elements<Int>()[index] = GraphicsGeneration;
@@ -157,8 +152,6 @@ void GetImageMaskColor(Int* red, Int* green, Int* blue) {
   if (green) *green = maskGreenDefault;
   if (blue) *blue = maskBlueDefault;
 }
-
-Long ImageFramesBuilt() { return framesBuilt; }
 
 // --- loading and creating --------------------------------------------------
 

@@ -59,7 +59,4 @@ void DrawImageFrame(TImage* image, Float x, Float y, Int frame);
 void DrawImageStretched(TImage* image, Float x, Float y, Float width, Float height, Int frame);
 void TileImageArea(TImage* image, Float x, Float y, Int frame);
 
-// Driver frames made by TImage::GetFrame since start-up (texture builds).
-Long ImageFramesBuilt();
-
 Int InitImageModule();

@@ -4,7 +4,8 @@
 //
 // Layout: the Object header, tag, dimension count and data size, then the
 // extents (one 32-bit word per dimension), then the elements from the next
-// 8-byte boundary so that Long, Double and pointer elements are aligned.
+// multiple of kArrayElementAlign, the largest alignment a Long, Double or
+// pointer element needs: 8 bytes on x86-64, 4 on i686.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

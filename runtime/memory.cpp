@@ -188,13 +188,12 @@ void ClearPresence(void* p) {
 Object** pending = nullptr;
 Int pendingCount = 0;
 Int pendingCapacity = 0;
-Int pendingLargest = 0;
 
 Object** scratch = nullptr;  // objects found on the stack by one collection
 size_t scratchCount = 0;
 size_t scratchCapacity = 0;
 
-Int collectMode = 1;
+Int collectMode = KX_COLLECT_AUTO;
 Int collectThreshold = 500;
 Long bytesSinceCollect = 0;
 Int lastBytesFreed = 0;
@@ -359,8 +358,8 @@ void kxSmallFree(void* block, Int size) {
 void* kxAllocObjectMemory(size_t size) {
   // Allocations made by free routines during a collection neither collect
   // (the collector does not nest) nor move the threshold on stale counts.
-  Int mode = collecting ? 0 : (collectMode & 3);
-  if (mode == 1) {
+  Int mode = collecting ? KX_COLLECT_ON_REQUEST : (collectMode & KX_COLLECT_SCHEDULE);
+  if (mode == KX_COLLECT_AUTO) {
     bytesSinceCollect += static_cast<Long>(size);
     if (bytesSinceCollect > 1048576 || pendingCount > collectThreshold) {
       kxCollectGarbage();
@@ -370,7 +369,7 @@ void* kxAllocObjectMemory(size_t size) {
       const Long next = Long(collectThreshold) - lastObjectsFreed + 500;
       collectThreshold = static_cast<Int>(std::clamp<Long>(next, 500, INT32_MAX));
     }
-  } else if (mode == 3) {
+  } else if (mode == KX_COLLECT_EVERY_ALLOC) {
     kxCollectGarbage();
   }
   if (size > 0x7fffffff) OutOfMemory(size);
@@ -390,7 +389,6 @@ void kxSchedulePending(Object* o) {
     if (!p) OutOfMemory(sizeof(Object*) * static_cast<size_t>(cap));
     pending = static_cast<Object**>(p);
     pendingCapacity = cap;
-    if (cap > pendingLargest) pendingLargest = cap;
   }
   o->refs = KX_REFS_PENDING;
   pending[pendingCount++] = o;
@@ -428,7 +426,7 @@ Int kxCollectGarbage() {
     lastObjectsFreed = freed;
     lastBytesFreed = static_cast<Int>(before - bytesInUse);
   }
-  if (collectMode & 4) {
+  if (collectMode & KX_COLLECT_STATISTICS) {
     std::printf("GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
                 lastBytesFreed, -1, freed, static_cast<Int>(scanned), static_cast<Int>(live));
     std::fflush(stdout);

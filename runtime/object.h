@@ -229,10 +229,19 @@ inline constexpr Object* kxNullInstance = nullptr;
 Object* kxNewObject(const ClassRecord* record);
 
 // --- memory manager ------------------------------------------------------
+// Collection modes: when to collect (the low two bits), and whether each
+// collection prints its statistics line.
+enum : Int {
+  KX_COLLECT_ON_REQUEST = 0,    // only kxCollectGarbage
+  KX_COLLECT_AUTO = 1,          // after 1 MiB of allocation or a long pending list
+  KX_COLLECT_EVERY_ALLOC = 3,   // before every allocation
+  KX_COLLECT_SCHEDULE = 3,      // the bits that hold the schedule
+  KX_COLLECT_STATISTICS = 4,
+};
 void* kxAllocObjectMemory(size_t size);  // maybe collects; sets the presence bit
 void kxSchedulePending(Object* o);       // count must be 0; raises otherwise
 Int kxCollectGarbage();                  // bytes freed
-Int kxSetCollectMode(Int mode);          // 1 auto, 3 every alloc, bit 2 = statistics line
+Int kxSetCollectMode(Int mode);          // a schedule, with KX_COLLECT_STATISTICS or not
 void kxSetStackBase(void* base);
 void* kxStackBase();
 

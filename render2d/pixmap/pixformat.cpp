@@ -6,7 +6,7 @@
 // converted into the working format from such an id becomes transparent
 // black, so that no caller ever sees uninitialised bytes.
 #if defined(__SSE2__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 #include <cstdlib>
@@ -36,9 +36,8 @@ void CopyPixels(const uint8_t* src, uint8_t* dst, Int format, Int count) {
 // Swapping bytes 0 and 2 of each 4-byte pixel is its own inverse, so one
 // routine serves BGRA32 -> RGBA32 and back. Texture uploads convert whole
 // pictures this way, so it works on 16-byte blocks where the target has
-// SSE2 (every x86-64 processor, and the i686 build asks for it) and on
-// 32-byte blocks where the processor turns out to have AVX2; the plain loop
-// does the tails and is the whole routine on a target without SSE2.
+// SSE2 (every x86-64 processor, and the i686 build asks for it); the plain
+// loop does the tails and is the whole routine on a target without SSE2.
 static void SwapRedBluePlain(const uint8_t* src, uint8_t* dst, Int count) {
   for (Int i = 0; i < count; ++i) {
     uint32_t v;
@@ -66,32 +65,7 @@ static void SwapRedBlueBlocks(const uint8_t* src, uint8_t* dst, Int count) {
   SwapRedBluePlain(src + 4 * i, dst + 4 * i, count - i);
 }
 
-// One byte shuffle per 32 bytes where the processor has AVX2.
-__attribute__((target("avx2"))) static void SwapRedBlueAvx2(const uint8_t* src, uint8_t* dst, Int count) {
-  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,
-                                         2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-  Int i = 0;
-  for (; i + 16 <= count; i += 16) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i + 32));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), _mm256_shuffle_epi8(a, order));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i + 32), _mm256_shuffle_epi8(b, order));
-  }
-  // Clean upper halves before the SSE code that follows: GCC tail-calls it
-  // without vzeroupper, and dirty upper state slows every later SSE
-  // instruction in the process (scaling ran four times slower).
-  _mm256_zeroupper();
-  SwapRedBlueBlocks(src + 4 * i, dst + 4 * i, count - i);
-}
-
-static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) {
-    SwapRedBlueAvx2(src, dst, count);
-  } else {
-    SwapRedBlueBlocks(src, dst, count);
-  }
-}
+static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) { SwapRedBlueBlocks(src, dst, count); }
 #else
 static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) { SwapRedBluePlain(src, dst, count); }
 #endif

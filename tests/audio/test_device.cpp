@@ -77,12 +77,11 @@ Long TimedStop(linuxaudio* dev) {
   return NowMs() - t0;
 }
 
-// The thread's share of one core over half a second (it refreshes its
-// figure once per pass, a pass being at most about 60 ms).
+// The thread's share of one core over half a second.
 double CpuShare(linuxaudio* dev) {
-  Long c0 = dev->cputime.load(), t0 = NowMs();
+  Long c0 = dev->cpuns(), t0 = NowMs();
   SleepMs(560);
-  return static_cast<double>(dev->cputime.load() - c0) / 1e6 / static_cast<double>(NowMs() - t0);
+  return static_cast<double>(dev->cpuns() - c0) / 1e6 / static_cast<double>(NowMs() - t0);
 }
 
 }  // namespace

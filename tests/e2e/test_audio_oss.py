@@ -105,9 +105,6 @@ class AudioOss(ServerTestCase):
         self.assertGreater(size, 0)
         self.assertEqual(size % BLOCK, 0, "blocks are 4096 bytes")
         self.assertEqual(nonzero, 0, "the simulator plays nothing: silence only")
-        # The device was closed at exit: nothing more arrives.
-        time.sleep(0.3)
-        self.assertEqual(os.path.getsize(self.capture), size)
 
     def test_terminate_signal_with_the_device_open_exits_promptly(self):
         sim = self.start()

@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/xf86vmode.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "graphics/gldisplay.h"
@@ -54,24 +52,6 @@ inline XWindowAttributes WindowAttributes(unsigned long window) {
   XWindowAttributes a{};
   XGetWindowAttributes(Observer(), window, &a);
   return a;
-}
-
-// Runs the disabled case *DISABLED_name of this program in a child with
-// environment changes (empty value: unset); returns its wait status.
-inline int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& [key, value] : env)
-      value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
-    std::string filter = "--gtest_filter=*DISABLED_" + name;
-    execl("/proc/self/exe", "test_graphics", filter.c_str(), "--gtest_also_run_disabled_tests",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
 }
 
 // The source tree: from the environment, else from the build directory's

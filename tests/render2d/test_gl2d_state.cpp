@@ -18,8 +18,8 @@ GLint Integer(GLenum what) {
   return v;
 }
 
-TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+// The first Graphics of a process: run in a child of its own.
+TEST(GL2DChildCase, StateAfterTheFirstGraphics) {
   ASSERT_NE(OpenFullScreen2D(), nullptr);
   EXPECT_EQ(ToStd(CurrentDisplayDriver()->AsText()), "OpenGL");
   GLfloat m[16];
@@ -52,6 +52,11 @@ TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
     EXPECT_EQ(ScreenPixel(0, 0) | ScreenPixel(320, 240) | ScreenPixel(639, 479), 0u);
   }
   EndGraphics();
+}
+
+TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+  EXPECT_EQ(RunChildCase("StateAfterTheFirstGraphics", {}), 0);
 }
 
 using GL2DState = Window2DTest;

@@ -140,10 +140,9 @@ TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
 TEST_F(ImageDraw, TexturesAreMadeOncePerGraphicsGeneration) {
   TImage* image = NewImage(16, 16, 1, 0);
   FillImage(image, Int(0xFF000000u) | kRed);
-  Long frames = ImageFramesBuilt(), textures = GL2DCalls.textureCreates;
+  Long textures = GL2DCalls.textureCreates;
   DrawImageFrame(image, 10, 10, 0);
   DrawImageFrame(image, 40, 10, 0);
-  EXPECT_EQ(ImageFramesBuilt() - frames, 1);
   EXPECT_EQ(GL2DCalls.textureCreates - textures, 1);
 
   // Writing the pixels makes the next draw rebuild the texture.
@@ -152,14 +151,20 @@ TEST_F(ImageDraw, TexturesAreMadeOncePerGraphicsGeneration) {
   EXPECT_EQ(GL2DCalls.textureCreates - textures, 2);
   EXPECT_EQ(Rgb(CapturePixmap(70, 10, 1, 1), 0, 0), kBlue);
 
+  auto* old = Cast<TGLTextureFrame>(image->GetFrame(0));
   EndGraphics();
   ASSERT_TRUE(OpenTestDisplay());
-  textures = GL2DCalls.textureCreates;
+  const GL2DCallCounts before = GL2DCalls;
   DrawImageFrame(image, 10, 10, 0);
-  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1) << "a new generation rebuilds";
+  EXPECT_EQ(GL2DCalls.textureCreates - before.textureCreates, 1) << "a new generation rebuilds";
+  EXPECT_NE(image->GetFrame(0), old);
   EXPECT_EQ(Rgb(CapturePixmap(10, 10, 1, 1), 0, 0), kBlue);
   DrawImageFrame(image, 10, 10, 0);
-  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1);
+  EXPECT_EQ(GL2DCalls.textureCreates - before.textureCreates, 1);
+  old->Release();  // a stale frame still gives its texture back, once
+  old->Release();
+  EXPECT_EQ(GL2DCalls.textureDeletes - before.textureDeletes, 1);
+  EXPECT_EQ(old->generation, 0);
 }
 
 TEST_F(ImageDraw, CaptureKeysTheModuleMaskColour) {

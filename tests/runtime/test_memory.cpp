@@ -20,7 +20,7 @@ namespace {
 
 // Restores the collection mode a test changed, even when it fails.
 struct ModeGuard {
-  ~ModeGuard() { kxSetCollectMode(1); }
+  ~ModeGuard() { kxSetCollectMode(KX_COLLECT_AUTO); }
 };
 
 std::string RaisedBy(void (*action)()) {
@@ -149,7 +149,7 @@ TEST(PendingList, SchedulingNeedsCountZeroAndTheListGrowsBy1024) {
             "GC kxGCFree: mem has non-0 refs");
 
   ModeGuard guard;
-  kxSetCollectMode(0);  // only on request
+  kxSetCollectMode(KX_COLLECT_ON_REQUEST);
   Int pending = kxPendingCount();
   RunDeep([] {
     for (Int i = 0; i < 3000; ++i) New<TProbe>(-1);
@@ -166,11 +166,11 @@ __attribute__((noinline)) void MakeGarbageProbe(Int key) { New<TProbe>(key); }
 
 TEST(CollectionModes, ModeThreeCollectsAtEveryAllocationModeOneOnBytes) {
   ModeGuard guard;
-  kxSetCollectMode(0);
+  kxSetCollectMode(KX_COLLECT_ON_REQUEST);
   RunDeep([] {
     for (Int i = 0; i < 50; ++i) MakeGarbageProbe(2000 + i);
   });
-  kxSetCollectMode(3);
+  kxSetCollectMode(KX_COLLECT_EVERY_ALLOC);
   New<TProbe>(204);
   // A conservative scan may keep the odd probe whose address a stale stack
   // word happens to hold; all but a few must have gone.
@@ -180,7 +180,7 @@ TEST(CollectionModes, ModeThreeCollectsAtEveryAllocationModeOneOnBytes) {
   EXPECT_FALSE(TProbe::WasDestroyed(204));
 
   // Mode 1: a few objects but more than 1 MiB of them bring a collection.
-  kxSetCollectMode(1);
+  kxSetCollectMode(KX_COLLECT_AUTO);
   RunDeep([] { MakeGarbageProbe(205); });
   RunDeep([] {
     for (Int i = 0; i < 12; ++i) kxArrayNewOneDim("b", 100000);
@@ -189,11 +189,11 @@ TEST(CollectionModes, ModeThreeCollectsAtEveryAllocationModeOneOnBytes) {
 
   // After an automatic collection that frees 100000 objects the threshold
   // stays at 500 or more: the next 400 allocations all stay pending.
-  kxSetCollectMode(0);
+  kxSetCollectMode(KX_COLLECT_ON_REQUEST);
   RunDeep([] {
     for (Int i = 0; i < 100000; ++i) kxStringFromInt(i);
   });
-  kxSetCollectMode(1);
+  kxSetCollectMode(KX_COLLECT_AUTO);
   RunDeep([] { kxStringFromInt(-1); });
   ASSERT_GT(kxLastObjectsFreed(), 90000);
   RunDeep([] {
@@ -207,7 +207,7 @@ TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
   RunDeep([] {
     for (Int i = 0; i < 50; ++i) New<TProbe>(-1);
   });
-  kxSetCollectMode(1 | 4);
+  kxSetCollectMode(KX_COLLECT_AUTO | KX_COLLECT_STATISTICS);
   testing::internal::CaptureStdout();
   Int freed = kxCollectGarbage();
   std::string out = testing::internal::GetCapturedStdout();
@@ -229,7 +229,7 @@ TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
   EXPECT_LE(std::stoi(m[4]), words);
   EXPECT_EQ(kxCollectTime(), -1);
 
-  kxSetCollectMode(1);
+  kxSetCollectMode(KX_COLLECT_AUTO);
   testing::internal::CaptureStdout();
   kxCollectGarbage();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

@@ -21,7 +21,7 @@ void CollectClean() {
 TEST(MemoryReturn, CollectedStringsAndArraysGiveTheirBytesBack) {
   CollectClean();
   const Int before = kxBytesInUse();
-  kxSetCollectMode(0);  // only on request while building
+  kxSetCollectMode(KX_COLLECT_ON_REQUEST);  // only on request while building
   RunDeep([] {
     for (Int i = 0; i < 2000; ++i) {
       String* s = kxStringConcat(KX_STR("Generation number "), kxStringFromInt(i));
@@ -30,7 +30,7 @@ TEST(MemoryReturn, CollectedStringsAndArraysGiveTheirBytesBack) {
       (void)a;
     }
   });
-  kxSetCollectMode(1);  // automatic again
+  kxSetCollectMode(KX_COLLECT_AUTO);
   EXPECT_GT(kxBytesInUse(), before + 2000 * 16);
   CollectClean();
   // A few objects may stay protected by stale stack words; nearly all of

@@ -5,11 +5,13 @@
 #include "runtime/module.h"
 #include "runtime/object.h"
 #include "runtime/time.h"
+#include "tests/support/test_util.h"
 
 int main(int argc, char** argv) {
   kxSetStackBase(__builtin_frame_address(0));
   InitRuntimeModule();
   kxClockStart();
   testing::InitGoogleTest(&argc, argv);
+  LeaveOutChildCases();
   return RUN_ALL_TESTS();
 }

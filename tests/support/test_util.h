@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "runtime/error.h"
@@ -32,3 +33,12 @@ std::string Raised(F f) {
   }
   return "";
 }
+
+// Cases of suites named *ChildCase run only in a child that a parent test
+// starts: the test main leaves them out of every other run and listing.
+// Runs *ChildCase.name of this program in a child with environment changes
+// (empty value: unset); returns its exit status, or -1 when it did not exit.
+int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env);
+// The filter addition that leaves the child cases out, unless this process
+// is such a child.
+void LeaveOutChildCases();

@@ -138,7 +138,8 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
       Int dx = upright ? glyph->x : TruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
       Int dy = upright ? glyph->y : TruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
       const Float w = Float(image->width), h = Float(image->height);
-      if (sheetFrame) {
+      // A glyph given a picture of another size is no longer its cell.
+      if (sheetFrame && image->width == kCellWidth && image->height == kCellHeight) {
         const Float cell = Float(index * kCellWidth);
         sheetFrame->PaintPart(cell, 0, cell + w, h, 0, 0, w, h, x + Float(dx), y + Float(dy));
       } else if (TImageFrame* frame = image->GetFrame(0)) {

@@ -73,6 +73,23 @@ TEST_F(TextDraw, GlyphCellsFollowEachOtherFromTheDrawPosition) {
   DrawText(Str(""), 10, 270);
   DrawText(Str("   "), 10, 270);
   EXPECT_TRUE(FindColour(CapturePixmap(0, 260, 60, 40), 0xFFFFFF).empty());
+
+  // A glyph given a picture of another size draws that picture, not its
+  // cell of the font's shared texture.
+  TGlyphFont* font = TGlyphFont::BuildDefaultFont();
+  TImage* block = TImage::CreateBlank(4, 6, 1, 0, 0, 0, 0);
+  FillImage(block, Int(0xFFFFFFFFu));
+  font->GetGlyph(font->GlyphIndex('A'))->image = block;
+  SetTextFont(font);
+  DrawText(Str("A"), 10, 270);
+  SetTextFont(nullptr);
+  TPixmap* shot = CapturePixmap(0, 260, 60, 40);
+  Box ink = FindColour(shot, 0xFFFFFF);
+  EXPECT_EQ(ink.left, 10);
+  EXPECT_EQ(ink.top, 10);
+  EXPECT_EQ(ink.right, 13);
+  EXPECT_EQ(ink.bottom, 15);
+  EXPECT_EQ(Rgb(shot, 12, 12), 0xFFFFFF) << "the whole block, not the cell of 'A'";
 }
 
 TEST_F(TextDraw, MeasuresAdvancesOfDrawableCodesOnly) {

@@ -238,9 +238,10 @@ BENCHMARK(BM_FrameBreakdown)
 
 // --- the same drawing issued straight to OpenGL ------------------------------
 
+// A glyph's cell in the font's sheet texture.
 struct GlyphQuad {
   GLuint texture;
-  Float u, v;
+  Float u0, u1, v;
 };
 GlyphQuad glyphQuads[96];
 
@@ -265,13 +266,13 @@ void DirectText(const char* text, Float x, Float y, GLuint& bound, bool& texture
     const GlyphQuad& q = glyphQuads[*c - 32];
     Bind(q.texture, bound, textured);
     glBegin(GL_QUADS);
-    glTexCoord2f(0, 0);
+    glTexCoord2f(q.u0, 0);
     glVertex2f(x, y);
-    glTexCoord2f(q.u, 0);
+    glTexCoord2f(q.u1, 0);
     glVertex2f(x + 8, y);
-    glTexCoord2f(q.u, q.v);
+    glTexCoord2f(q.u1, q.v);
     glVertex2f(x + 8, y + 16);
-    glTexCoord2f(0, q.v);
+    glTexCoord2f(q.u0, q.v);
     glVertex2f(x, y + 16);
     glEnd();
   }
@@ -355,14 +356,15 @@ __attribute__((noinline)) void DirectFrame(int mode, Long generation) {
 
 bool FetchGlyphQuads(benchmark::State& state) {
   TGlyphFont* font = DefaultTextFont();
-  for (Int i = 0; i < 96; ++i) {
-    auto* frame = Cast<TGLTextureFrame>(font->GetGlyph(i)->image->GetFrame(0));
-    if (!frame) {
-      state.SkipWithError("glyph frames are not OpenGL textures");
-      return false;
-    }
-    glyphQuads[i] = {frame->texture, frame->rightU, frame->bottomV};
+  auto* frame = font->sheet ? Cast<TGLTextureFrame>(font->sheet->GetFrame(0)) : nullptr;
+  if (!frame) {
+    state.SkipWithError("the font's sheet is not an OpenGL texture");
+    return false;
   }
+  const Float perPixel = frame->rightU / Float(frame->pictureWidth);
+  for (Int i = 0; i < 96; ++i)
+    glyphQuads[i] = {frame->texture, Float(8 * i) * perPixel, Float(8 * i + 8) * perPixel,
+                     frame->bottomV};
   return true;
 }
 

@@ -1,6 +1,6 @@
 // Text drawing cost: the simulator's digit-grid frame (57 x 24 cells, each a
 // shadowed "0" or "1") drawn through the 2D API, against the same OpenGL
-// call stream (colours, binds, one textured quad per glyph, same textures)
+// call stream (colours, one textured quad per glyph from the same texture)
 // issued directly. The two alternate within each iteration, each timed on
 // the process's CPU clock (the rasteriser's threads included) up to its
 // glFinish; the figures are medians over the iterations, so that a pause of
@@ -46,21 +46,22 @@ void ShadowedText(String* text, Int x, Int y) {
   SetColor(r, g, b);
 }
 
-// One glyph quad as the driver sends it, with its texture already bound.
+// One glyph quad as the driver sends it: the glyph's cell in the font's
+// sheet texture, already bound.
 struct GlyphQuad {
   GLuint texture;
-  Float u, v;
+  Float u0, u1, v;
 };
 
 inline void Quad(const GlyphQuad& q, Float x, Float y) {
   glBegin(GL_QUADS);
-  glTexCoord2f(0, 0);
+  glTexCoord2f(q.u0, 0);
   glVertex2f(x, y);
-  glTexCoord2f(q.u, 0);
+  glTexCoord2f(q.u1, 0);
   glVertex2f(x + 8, y);
-  glTexCoord2f(q.u, q.v);
+  glTexCoord2f(q.u1, q.v);
   glVertex2f(x + 8, y + 16);
-  glTexCoord2f(0, q.v);
+  glTexCoord2f(q.u0, q.v);
   glVertex2f(x, y + 16);
   glEnd();
 }
@@ -99,17 +100,19 @@ void BM_DigitGridPaired(benchmark::State& state) {
     state.SkipWithError("no display");
     return;
   }
-  ApiGrid();  // the digits' textures, made in this generation
+  ApiGrid();  // the font's texture, made in this generation
   TGlyphFont* font = DefaultTextFont();
+  auto* frame = font->sheet ? Cast<TGLTextureFrame>(font->sheet->GetFrame(0)) : nullptr;
+  if (!frame) {
+    state.SkipWithError("the font's sheet is not an OpenGL texture");
+    return;
+  }
+  const Float perPixel = frame->rightU / Float(frame->pictureWidth);
   GlyphQuad digits[2];
   for (Int d = 0; d < 2; ++d) {
-    TImage* image = font->GetGlyph(font->GlyphIndex('0' + d))->image;
-    auto* frame = Cast<TGLTextureFrame>(image->GetFrame(0));
-    if (!frame) {
-      state.SkipWithError("glyph frames are not OpenGL textures");
-      return;
-    }
-    digits[d] = {frame->texture, frame->rightU, frame->bottomV};
+    const Int cell = 8 * font->GlyphIndex('0' + d);
+    digits[d] = {frame->texture, Float(cell) * perPixel, Float(cell + 8) * perPixel,
+                 frame->bottomV};
   }
   const Long verticesBefore = GL2DCalls.vertices;
   PairedTimes times;

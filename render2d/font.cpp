@@ -122,6 +122,7 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
   // Unrotated, unscaled text (nearly all of it): the offsets are the
   // glyph's own, which the general products below give exactly.
   const bool upright = ix == 1 && iy == 0 && jx == 0 && jy == 1;
+  TImageFrame* sheetFrame = sheet && text->length > 0 ? sheet->GetFrame(0) : nullptr;
   for (Int i = 0; i < text->length; ++i) {
     Int index = GlyphIndex(text->units[i]);
     if (index < 0) continue;
@@ -130,8 +131,13 @@ void TGlyphFont::RenderString(String* text, Float x, Float y, Float ix, Float iy
     if (TImage* image = glyph->image) {
       Int dx = upright ? glyph->x : kxTruncateToInt(double(glyph->x) * ix + double(glyph->y) * iy);
       Int dy = upright ? glyph->y : kxTruncateToInt(double(glyph->x) * jx + double(glyph->y) * jy);
-      if (TImageFrame* frame = image->GetFrame(0)) {
-        frame->Paint(0, 0, Float(image->width), Float(image->height), x + Float(dx), y + Float(dy));
+      const Float w = Float(image->width), h = Float(image->height);
+      // A glyph given a picture of another size is no longer its cell.
+      if (sheetFrame && image->width == kCellWidth && image->height == kCellHeight) {
+        const Float cell = Float(index * kCellWidth);
+        sheetFrame->PaintPart(cell, 0, cell + w, h, 0, 0, w, h, x + Float(dx), y + Float(dy));
+      } else if (TImageFrame* frame = image->GetFrame(0)) {
+        frame->Paint(0, 0, w, h, x + Float(dx), y + Float(dy));
       }
     }
     x += glyph->advance * ix;
@@ -170,6 +176,7 @@ TGlyphFont* TGlyphFont::BuildDefaultFont() {
     TPixmap* cell = sheet->SubWindow(i * kCellWidth, 0, kCellWidth, kCellHeight)->Duplicate();
     glyph->image = TImage::FromSource(cell, 0, 0, 0, 0);
   }
+  font->sheet = TImage::FromSource(sheet, 0, 0, 0, 0);
   // The first font built becomes the process-wide default, whoever asked
   // for it: the 2D activation builds it once and later activations reuse it.
   if (!defaultFont) defaultFont = font;

@@ -50,6 +50,11 @@ class TGlyphFont : public Object {
   TGlyphFont();
   Ref<TFontFace> face;
   Ref<Array> glyphs;  // ":TImageGlyph"
+  // The built-in font's cells side by side, one picture, which its text is
+  // drawn from: a texture per glyph would make every glyph a draw of its
+  // own, and the software renderer's memory grows with the draws of a
+  // frame. The glyphs' own images stay for callers that ask for them.
+  Ref<TImage> sheet;
   Int imageFlags = 0;
 
   virtual Int FaceStyle();

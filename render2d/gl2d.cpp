@@ -37,7 +37,8 @@ KX_CLASS_RECORD(TGLRender2DDriver, &TGLRender2DDriver::EnumerateModes,
                 &TGLRender2DDriver::StrokeLine, &TGLRender2DDriver::FillRect,
                 &TGLRender2DDriver::FillEllipse, &TGLRender2DDriver::FillPolygon,
                 &TGLRender2DDriver::WritePixmap, &TGLRender2DDriver::ReadPixmap)
-KX_CLASS_RECORD(TGLTextureFrame, &TGLTextureFrame::Paint, &TGLTextureFrame::CreateFromPixmap)
+KX_CLASS_RECORD(TGLTextureFrame, &TGLTextureFrame::Paint, &TGLTextureFrame::PaintPart,
+                &TGLTextureFrame::CreateFromPixmap)
 
 // The counts stay in the product: each is one add beside a call into the
 // OpenGL dispatcher, lost in the noise of the frame benchmarks' API against
@@ -211,12 +212,30 @@ TGLTextureFrame* TGLTextureFrame::CreateFromPixmap(TPixmap* pixmap, Int flags) {
   frame->texture = name;
   frame->rightU = static_cast<Float>(uw > 0 ? uw : 0) / static_cast<Float>(tw);
   frame->bottomV = static_cast<Float>(uh > 0 ? uh : 0) / static_cast<Float>(th);
+  frame->pictureWidth = w;
+  frame->pictureHeight = h;
   return frame;
 }
 
 void TGLTextureFrame::Paint(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) {
   TexturingOn(texture);
   TexturedQuad(leftU, topV, rightU, bottomV, x0, y0, x1, y1, tx, ty);
+}
+
+// Picture pixel s of `size` as a texture coordinate between `low` and
+// `high`. Multiplying first keeps it exact for an unscaled picture, whose
+// span is a fraction with a power-of-two denominator.
+static Float PartCoordinate(Float s, Int size, Float low, Float high) {
+  return size > 0 ? low + s * (high - low) / static_cast<Float>(size) : low;
+}
+
+void TGLTextureFrame::PaintPart(Float sx0, Float sy0, Float sx1, Float sy1, Float x0, Float y0,
+                                Float x1, Float y1, Float tx, Float ty) {
+  TexturingOn(texture);
+  TexturedQuad(PartCoordinate(sx0, pictureWidth, leftU, rightU),
+               PartCoordinate(sy0, pictureHeight, topV, bottomV),
+               PartCoordinate(sx1, pictureWidth, leftU, rightU),
+               PartCoordinate(sy1, pictureHeight, topV, bottomV), x0, y0, x1, y1, tx, ty);
 }
 
 void TGLTextureFrame::Release() {

@@ -42,11 +42,14 @@ class TGLTextureFrame : public TImageFrame {
   KX_CLASS(TGLTextureFrame, TImageFrame)
  public:
   Float leftU = 0, topV = 0, rightU = 0, bottomV = 0;
+  Int pictureWidth = 0, pictureHeight = 0;  // of the pixmap it was made from
   unsigned int texture = 0;
   Int generation = 0;  // GraphicsGeneration at creation; 0 once released
 
   ~TGLTextureFrame() override;
   void Paint(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty) override;
+  void PaintPart(Float sx0, Float sy0, Float sx1, Float sy1, Float x0, Float y0, Float x1, Float y1,
+                 Float tx, Float ty) override;
   static TGLTextureFrame* CreateFromPixmap(TPixmap* pixmap, Int flags);
   // Deletes the texture now; the destructor does the same for a frame
   // that still holds one.

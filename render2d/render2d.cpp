@@ -16,7 +16,7 @@
 #include "runtime/module.h"
 #include "runtime/time.h"
 
-KX_CLASS_RECORD(TImageFrame, &TImageFrame::Paint)
+KX_CLASS_RECORD(TImageFrame, &TImageFrame::Paint, &TImageFrame::PaintPart)
 KX_CLASS_RECORD(TRender2DDriver, &TRender2DDriver::EnumerateModes, &TRender2DDriver::AttachToWidget,
                 &TRender2DDriver::CreateDisplay, &TRender2DDriver::SelectDisplay,
                 &TRender2DDriver::Present, &TRender2DDriver::CreateFrame,
@@ -46,6 +46,9 @@ TRender2DDriver* Driver() { return currentDriver.get(); }
 // --- abstract interfaces ---------------------------------------------------
 
 void TImageFrame::Paint(Float, Float, Float, Float, Float, Float) { kxRaiseAbstractCall(); }
+void TImageFrame::PaintPart(Float, Float, Float, Float, Float, Float, Float, Float, Float, Float) {
+  kxRaiseAbstractCall();
+}
 
 TImageFrame* TRender2DDriver::CreateFrame(TPixmap*, Int) { kxRaiseAbstractCall(); }
 void TRender2DDriver::ApplyBlend(Int) { kxRaiseAbstractCall(); }

@@ -24,6 +24,11 @@ class TImageFrame : public Object {
   KX_CLASS(TImageFrame, Object)
  public:
   virtual void Paint(Float x0, Float y0, Float x1, Float y1, Float tx, Float ty);
+  // Paints only the part (sx0, sy0) - (sx1, sy1) of the picture, in its
+  // pixels, onto the rectangle as Paint does: many small pictures kept in
+  // one frame are drawn without a change of frame between them.
+  virtual void PaintPart(Float sx0, Float sy0, Float sx1, Float sy1, Float x0, Float y0, Float x1,
+                         Float y1, Float tx, Float ty);
 };
 
 class TRender2DDriver : public TDisplayDriver {

@@ -73,6 +73,23 @@ TEST_F(TextDraw, GlyphCellsFollowEachOtherFromTheDrawPosition) {
   DrawText(Str(""), 10, 270);
   DrawText(Str("   "), 10, 270);
   EXPECT_TRUE(FindColour(CapturePixmap(0, 260, 60, 40), 0xFFFFFF).empty());
+
+  // A glyph given a picture of another size draws that picture, not its
+  // cell of the font's shared texture.
+  TGlyphFont* font = TGlyphFont::BuildDefaultFont();
+  TImage* block = TImage::CreateBlank(4, 6, 1, 0, 0, 0, 0);
+  FillImage(block, Int(0xFFFFFFFFu));
+  font->GetGlyph(font->GlyphIndex('A'))->image = block;
+  SetTextFont(font);
+  DrawText(Str("A"), 10, 270);
+  SetTextFont(nullptr);
+  TPixmap* shot = CapturePixmap(0, 260, 60, 40);
+  Box ink = FindColour(shot, 0xFFFFFF);
+  EXPECT_EQ(ink.left, 10);
+  EXPECT_EQ(ink.top, 10);
+  EXPECT_EQ(ink.right, 13);
+  EXPECT_EQ(ink.bottom, 15);
+  EXPECT_EQ(Rgb(shot, 12, 12), 0xFFFFFF) << "the whole block, not the cell of 'A'";
 }
 
 TEST_F(TextDraw, MeasuresAdvancesOfDrawableCodesOnly) {
@@ -125,8 +142,16 @@ TEST_F(TextDraw, SameTextTwiceMakesNoNewTexturesUntilTheGenerationChanges) {
   ASSERT_TRUE(OpenTestDisplay());
   textures = GL2DCalls.textureCreates;
   DrawText(Str("QzQ"), 10, 10);
-  EXPECT_EQ(GL2DCalls.textureCreates - textures, 2) << "one per distinct glyph";
-  EXPECT_TRUE(ShowsText(CapturePixmap(0, 0, 50, 40), 0, 0, "QzQ", Upright(10, 10)));
+  EXPECT_EQ(GL2DCalls.textureCreates - textures, 1) << "the built-in glyphs share one texture";
+  // A texture change between glyphs would end the renderer's batch at
+  // every glyph.
+  const Long binds = GL2DCalls.binds;
+  DrawText(Str("zQz"), 10, 30);
+  EXPECT_LE(GL2DCalls.binds - binds, 1);
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 0, 50, 50), 0, 0, "QzQzQz",
+                        [](Int i, Int k, Int r) {
+                          return std::pair<Int, Int>{10 + 8 * (i % 3) + k, 10 + 20 * (i / 3) + r};
+                        }));
 }
 
 // --- a font backed by a face defined here ----------------------------------

@@ -15,15 +15,15 @@
 
 #include "render2d/pixmap/pixmap.h"
 
-const Int FormatBytes[7] = {0, 1, 1, 3, 3, 4, 4};
-const Int FormatBits[7] = {0, 8, 8, 24, 24, 32, 32};
-const Int FormatRedBits[7] = {0, 0, 0, 8, 8, 8, 8};
-const Int FormatGreenBits[7] = {0, 0, 0, 8, 8, 8, 8};
-const Int FormatBlueBits[7] = {0, 0, 0, 8, 8, 8, 8};
-const Int FormatAlphaBits[7] = {0, 0, 8, 0, 0, 8, 8};
+const Int FormatBytes[PIXFMT_COUNT] = {0, 1, 1, 3, 3, 4, 4};
+const Int FormatBits[PIXFMT_COUNT] = {0, 8, 8, 24, 24, 32, 32};
+const Int FormatRedBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const Int FormatGreenBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const Int FormatBlueBits[PIXFMT_COUNT] = {0, 0, 0, 8, 8, 8, 8};
+const Int FormatAlphaBits[PIXFMT_COUNT] = {0, 0, 8, 0, 0, 8, 8};
 
 Int PixelFormatBytes(Int format) {
-  return format >= PIXFMT_GREY8 && format <= PIXFMT_RGBA32 ? FormatBytes[format] : 0;
+  return format > PIXFMT_NONE && format < PIXFMT_COUNT ? FormatBytes[format] : 0;
 }
 
 void CopyPixels(const uint8_t* src, uint8_t* dst, Int format, Int count) {

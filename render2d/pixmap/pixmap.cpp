@@ -134,6 +134,12 @@ TPixmap* TPixmap::ConvertTo(Int newFormat) {
   return out;
 }
 
+// A format with bytes per pixel in the tables but no case in the pixel
+// switches below: reading it as some other layout would be silently wrong.
+[[noreturn]] static void RaiseFormatWithoutAccess() {
+  kxThrowCString("Attempt to access a pixel of a format without a pixel layout");
+}
+
 Int TPixmap::GetPixel(Int x, Int y) {
   NeedPixel(this, x, y);
   if (PixelFormatBytes(format) == 0) return 0;
@@ -149,8 +155,10 @@ Int TPixmap::GetPixel(Int x, Int y) {
       return PackArgb(255, s[0], s[1], s[2]);
     case PIXFMT_BGRA32:
       return PackArgb(s[3], s[2], s[1], s[0]);  // the bytes as a little-endian word
-    default:  // PIXFMT_RGBA32
+    case PIXFMT_RGBA32:
       return PackArgb(s[3], s[0], s[1], s[2]);
+    default:
+      RaiseFormatWithoutAccess();
   }
 }
 
@@ -176,10 +184,12 @@ void TPixmap::SetPixel(Int x, Int y, Int argb) {
       d[0] = static_cast<uint8_t>(c.b), d[1] = static_cast<uint8_t>(c.g);
       d[2] = static_cast<uint8_t>(c.r), d[3] = static_cast<uint8_t>(c.a);
       break;
-    default:  // PIXFMT_RGBA32
+    case PIXFMT_RGBA32:
       d[0] = static_cast<uint8_t>(c.r), d[1] = static_cast<uint8_t>(c.g);
       d[2] = static_cast<uint8_t>(c.b), d[3] = static_cast<uint8_t>(c.a);
       break;
+    default:
+      RaiseFormatWithoutAccess();
   }
 }
 

@@ -15,15 +15,16 @@ enum : Int {
   PIXFMT_RGB24 = 4,
   PIXFMT_BGRA32 = 5,
   PIXFMT_RGBA32 = 6,
+  PIXFMT_COUNT = 7,  // format ids are 0 .. PIXFMT_COUNT - 1
 };
 
-// Per-format tables indexed by format id 0..6.
-extern const Int FormatBytes[7];
-extern const Int FormatBits[7];
-extern const Int FormatRedBits[7];
-extern const Int FormatGreenBits[7];
-extern const Int FormatBlueBits[7];
-extern const Int FormatAlphaBits[7];
+// Per-format tables indexed by format id.
+extern const Int FormatBytes[PIXFMT_COUNT];
+extern const Int FormatBits[PIXFMT_COUNT];
+extern const Int FormatRedBits[PIXFMT_COUNT];
+extern const Int FormatGreenBits[PIXFMT_COUNT];
+extern const Int FormatBlueBits[PIXFMT_COUNT];
+extern const Int FormatAlphaBits[PIXFMT_COUNT];
 // Bytes per pixel of any format id; 0 outside 1..6.
 Int PixelFormatBytes(Int format);
 

@@ -25,7 +25,8 @@ Rgba Decode(Int f, const uint8_t* p) {
     case PIXFMT_BGR24: return {p[2], p[1], p[0], 255};
     case PIXFMT_RGB24: return {p[0], p[1], p[2], 255};
     case PIXFMT_BGRA32: return {p[2], p[1], p[0], p[3]};
-    default: return {p[0], p[1], p[2], p[3]};
+    case PIXFMT_RGBA32: return {p[0], p[1], p[2], p[3]};
+    default: ADD_FAILURE() << "no layout for format " << f; return {};
   }
 }
 std::vector<int> Encode(Int f, Rgba c) {
@@ -35,7 +36,8 @@ std::vector<int> Encode(Int f, Rgba c) {
     case PIXFMT_BGR24: return {c.b, c.g, c.r};
     case PIXFMT_RGB24: return {c.r, c.g, c.b};
     case PIXFMT_BGRA32: return {c.b, c.g, c.r, c.a};
-    default: return {c.r, c.g, c.b, c.a};
+    case PIXFMT_RGBA32: return {c.r, c.g, c.b, c.a};
+    default: ADD_FAILURE() << "no layout for format " << f; return {};
   }
 }
 std::vector<int> BytesAt(TPixmap* p, Int x, Int y) {

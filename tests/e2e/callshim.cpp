@@ -27,6 +27,9 @@
 //
 //   LIFESIM_SHIM_WALLCLOCK  AT:STEP,...  STEP ms (signed) added to every
 //                           reading from AT ms after the library was loaded
+// Both the plain and the large-file names are caught here: the large-file
+// build flags of a 32-bit build must not rename one into the other.
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <link.h>
 #include <fcntl.h>

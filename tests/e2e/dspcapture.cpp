@@ -5,6 +5,9 @@
 // named by LIFESIM_DSP_CAPTURE instead, so the test sees every byte the
 // output thread writes. The device's ioctls then reach a regular file and
 // fail, which the output thread tolerates for files and pipes anyway.
+// Both the plain and the large-file names are caught here: the large-file
+// build flags of a 32-bit build must not rename one into the other.
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <fcntl.h>
 

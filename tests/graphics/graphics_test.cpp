@@ -280,7 +280,7 @@ TEST(GraphicsInChild, SimulatedRetraces) {
                                     {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan},
                                      {"LIFESIM_RETRACE_HZ", "60"},
                                      {"LIFESIM_RETRACE_JITTER_MS", jitter}});
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "jitter " << jitter;
+    EXPECT_EQ(status, 0) << "jitter " << jitter;
   }
   const struct {
     const char *hz, *offer, *force, *keptOn;
@@ -294,7 +294,7 @@ TEST(GraphicsInChild, SimulatedRetraces) {
         {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan}, {"LIFESIM_RETRACE_HZ", c.hz},
          {"LIFESIM_RETRACE_OFFER", c.offer}, {"LIFESIM_RETRACE_FORCE", c.force},
          {"EXPECT_KEPT_ON", c.keptOn}});
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    EXPECT_EQ(status, 0)
         << c.hz << " Hz offering " << c.offer << (c.force[0] == '1' ? ", forced" : "");
   }
   EXPECT_EQ(ServerMode(), before);
@@ -307,7 +307,7 @@ TEST(GraphicsInChild, WallClockSteps) {
       {{"LD_PRELOAD", LIFESIM_CALLSHIM},
        {"ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0"},
        {"LIFESIM_SHIM_WALLCLOCK", "150:+20000,300:-25000,1000:+20000"}});
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(status, 0);
 }
 
 TEST(GraphicsInChild, NoDisplayAtAll) {

@@ -278,7 +278,9 @@ void X11Poll() {
   kxCheckSignals();
   Display* display = X11Display();
   if (!display) return;
-  XFlush(display);
+  // XPending sends what is buffered before it reads, so the pump flushes
+  // too; a separate XFlush would cost another two socket reads (Xlib over
+  // XCB polls for input on every flush), doubling an empty KeyHit.
   X11PumpEvents();
   RunDeferredSignal();
   ReportUntrappedError();

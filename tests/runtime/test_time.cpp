@@ -12,6 +12,7 @@
 
 #include "runtime/error.h"
 #include "runtime/time.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -24,16 +25,6 @@ Long Do(void (*op)(Long*, A...), B... args) {
   Long r = 0x5a5a5a5a5a5a5a5a;
   op(&r, static_cast<A>(args)...);
   return r;
-}
-
-bool RaisesDivideByZero(void (*body)()) {
-  try {
-    KxTry region;
-    body();
-  } catch (const KxThrown& e) {
-    return kxStringCompare(kxErrorText(e.error), KX_STR("Attempt to divide by zero")) == 0;
-  }
-  return false;
 }
 
 }  // namespace
@@ -93,9 +84,9 @@ TEST(Numeric, EdgesOfIntDoubleAndLongOperations) {
   EXPECT_EQ(kxIntMod(-7, 3), -1);
   EXPECT_EQ(kxIntMod(INT_MIN, -1), 0);
   EXPECT_EQ(kxDoubleSgn(kNaN), 0.0);
-  EXPECT_TRUE(RaisesDivideByZero([] { kxIntMod(1, 0); }));
-  EXPECT_TRUE(RaisesDivideByZero([] { Do(kxLongDiv, 1, 0); }));
-  EXPECT_TRUE(RaisesDivideByZero([] { Do(kxLongMod, 1, 0); }));
+  EXPECT_EQ(Raised([] { kxIntMod(1, 0); }), "Attempt to divide by zero");
+  EXPECT_EQ(Raised([] { Do(kxLongDiv, 1, 0); }), "Attempt to divide by zero");
+  EXPECT_EQ(Raised([] { Do(kxLongMod, 1, 0); }), "Attempt to divide by zero");
 
   EXPECT_EQ(Do(kxLongAdd, 0xFFFFFFFFLL, 1), 0x100000000LL);
   EXPECT_EQ(Do(kxLongMul, 0x100000001, 0x100000001), 0x200000001LL);

@@ -83,7 +83,7 @@ TEST(Hooks, MissingFunctionsAndForeignIdsRaiseRatherThanCrash) {
     EXPECT_TRUE(Raises([](Int i) { AttachHook(i, &Log, nullptr, 0); }, bad)) << bad;
 }
 
-int TooManyHookIds() {
+TEST(HooksChildCase, TooManyHookIds) {
   InitHooksModule();
   Int next = 0;
   try {
@@ -93,12 +93,10 @@ int TooManyHookIds() {
   } catch (const KxThrown& e) {
     printf("after %d ids: %s\n", next, ToStd(kxErrorText(e.error)).c_str());
   }
-  return 0;
 }
-ChildScenario tooManyHookIds("too-many-hook-ids", &TooManyHookIds);
 
 TEST(Hooks, IdsRunFromZeroTo255ThenTooManyHookIds) {
-  ChildResult r = RunChild("too-many-hook-ids");
+  ChildResult r = RunChildCaseCaught("TooManyHookIds");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "after 256 ids: Too many hook ids\n");
 }

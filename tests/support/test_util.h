@@ -39,6 +39,18 @@ std::string Raised(F f) {
 // Runs *ChildCase.name of this program in a child with environment changes
 // (empty value: unset); returns its exit status, or -1 when it did not exit.
 int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env);
+// The same with `input` on the child's standard input and its standard
+// output and error caught (without the framework's report); a child still
+// running after 30 seconds is killed.
+struct ChildResult {
+  int status = -1;  // exit status, 128 + signal, or -1 when it had to be killed
+  std::string out, err;
+};
+ChildResult RunChildCaseCaught(const std::string& name,
+                               const std::map<std::string, std::string>& env = {},
+                               const std::string& input = "");
+// The mark such a caught child carries.
+inline constexpr char kQuietChild[] = "quiet";
 // The filter addition that leaves the child cases out, unless this process
 // is such a child.
 void LeaveOutChildCases();

@@ -42,7 +42,6 @@ TEST_F(PolledTest, KeysCountPressesCharactersQueueUpTo256AndEveryQueryPumps) {
   WheelTotal(), AppIsSuspended(), TerminateRequested(), KeyIsDown(1);
   EXPECT_EQ(driver_->polls, polls + 9);
   EXPECT_EQ(KeyHit(27), 10);  // one per pump, its own included
-  driver_->onPoll = nullptr;
 
   // The character queue keeps at most 256.
   EXPECT_EQ(NextChar(), 0);

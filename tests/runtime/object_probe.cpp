@@ -10,7 +10,6 @@ std::string TProbe::log;
 Int TProbe::logKey = -1;
 static std::multiset<Int> destroyedKeys;
 
-bool TProbe::WasDestroyed(Int key) { return destroyedKeys.count(key) != 0; }
 Int TProbe::TimesDestroyed(Int key) { return static_cast<Int>(destroyedKeys.count(key)); }
 
 TProbe::TProbe(Int k) : key(k) {

@@ -24,8 +24,8 @@ class TProbe : public Object {
   static Int logKey;       // of the probe whose entries go to the log
   // True once a probe with this key has been destroyed (keys are unique per
   // test, so garbage left by other tests cannot confuse the check).
-  static bool WasDestroyed(Int key);
   static Int TimesDestroyed(Int key);
+  static bool WasDestroyed(Int key) { return TimesDestroyed(key) != 0; }
 };
 
 class TProbeChild : public TProbe {

@@ -133,7 +133,12 @@ TEST(PresenceBitmap, MarksObjectStartsOnly) {
   EXPECT_GE(kxBitmapBlockCount(), 1);
 }
 
-TEST(PendingList, GrowsBy1024) {
+__attribute__((noinline)) void MakeGarbageProbe(Int key) { New<TProbe>(key); }
+
+// Mode zero collects only on request, the pending list meanwhile growing
+// by 1024 entries at a time; mode three collects at every allocation, mode
+// one once enough bytes were allocated.
+TEST(CollectionModes, OnRequestEveryAllocationAndOnBytes) {
   ModeGuard guard;
   kxSetCollectMode(KX_COLLECT_ON_REQUEST);
   Int pending = kxPendingCount();
@@ -146,13 +151,7 @@ TEST(PendingList, GrowsBy1024) {
   WipeStack();
   CollectAll();
   EXPECT_LT(kxPendingCount(), 3000);
-}
 
-__attribute__((noinline)) void MakeGarbageProbe(Int key) { New<TProbe>(key); }
-
-TEST(CollectionModes, ModeThreeCollectsAtEveryAllocationModeOneOnBytes) {
-  ModeGuard guard;
-  kxSetCollectMode(KX_COLLECT_ON_REQUEST);
   RunDeep([] {
     for (Int i = 0; i < 50; ++i) MakeGarbageProbe(2000 + i);
   });

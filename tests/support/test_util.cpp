@@ -54,15 +54,15 @@ pid_t StartChildCase(const std::string& name, const std::map<std::string, std::s
   _exit(127);
 }
 
-std::string Take(const std::string& path) {
+}  // namespace
+
+std::string TakeFile(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
   unlink(path.c_str());
   return text.str();
 }
-
-}  // namespace
 
 int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env) {
   int status = 0;
@@ -91,8 +91,8 @@ ChildResult RunChildCaseCaught(const std::string& name,
   if (status != -1)
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   unlink((base + ".in").c_str());
-  result.out = Take(base + ".out");
-  result.err = Take(base + ".err");
+  result.out = TakeFile(base + ".out");
+  result.err = TakeFile(base + ".err");
   return result;
 }
 

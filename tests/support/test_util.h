@@ -21,6 +21,8 @@ std::string ToStd(String* s);
 String* Str(const std::string& text);
 // Runs a collection with nothing of the caller's frame left to protect.
 void CollectAll();
+// The text of the file at `path`, which is then removed.
+std::string TakeFile(const std::string& path);
 
 // The text of the error that f raises (its AsText), or "" when it raises none.
 template <class F>

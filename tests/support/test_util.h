@@ -51,7 +51,8 @@ struct ChildResult {
 ChildResult RunChildCaseCaught(const std::string& name,
                                const std::map<std::string, std::string>& env = {},
                                const std::string& input = "");
-// The mark such a caught child carries.
+// The value of LIFESIM_CHILD_CASE in such a caught child: the test main
+// then leaves the framework's report out of its output.
 inline constexpr char kQuietChild[] = "quiet";
 // The filter addition that leaves the child cases out, unless this process
 // is such a child.

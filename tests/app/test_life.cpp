@@ -42,32 +42,43 @@ Cells Step(int generations = 1) {
   return Live();
 }
 
-TEST(LifeRule, SingleCellDiesAndEmptyGridStaysEmpty) {
-  Load({{20, 10}});
-  EXPECT_TRUE(Step().empty());
-  EXPECT_TRUE(Step().empty());
-}
-
-TEST(LifeRule, BlockIsStableAndBlinkerHasPeriodTwo) {
-  const Cells block = {{20, 10}, {21, 10}, {20, 11}, {21, 11}};
-  Load(block);
-  EXPECT_EQ(Step(5), block);
-
+// Patterns against what follows them a number of generations later.
+TEST(LifeRule, KnownPatternsStillLivesOscillatorsAndHardEdges) {
+  // A full-width row: the ends have one neighbour fewer than with wrapping.
+  Cells row, rowNext;
+  for (int x = 0; x < kGridColumns; ++x) row.insert({x, 12});
+  for (int x = 1; x < kGridColumns - 1; ++x) rowNext.insert({{x, 11}, {x, 12}, {x, 13}});
   const Cells horizontal = {{29, 12}, {30, 12}, {31, 12}};
-  const Cells vertical = {{30, 11}, {30, 12}, {30, 13}};
-  Load(horizontal);
-  EXPECT_EQ(Step(), vertical);
-  EXPECT_EQ(Step(), horizontal);
-}
-
-TEST(LifeRule, TwoNeighboursKeepTheCurrentState) {
-  // (10,10) has exactly two live neighbours in both cases.
-  Load({{9, 10}, {11, 10}});
-  Step();
-  EXPECT_EQ(Cell(cellules, 10, 10), 0);  // dead stays dead
-  Load({{9, 10}, {10, 10}, {11, 10}});
-  Step();
-  EXPECT_EQ(Cell(cellules, 10, 10), 1);  // live stays live
+  const Cells block = {{20, 10}, {21, 10}, {20, 11}, {21, 11}};
+  const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},    // top-left
+                         {55, 0},  {56, 0},  {55, 1},  {56, 1},   // top-right
+                         {0, 22},  {1, 22},  {0, 23},  {1, 23},   // bottom-left
+                         {55, 22}, {56, 22}, {55, 23}, {56, 23}};  // bottom-right
+  const struct {
+    const char* name;
+    Cells start;
+    int generations;
+    Cells want;
+  } cases[] = {
+      {"single cell dies", {{20, 10}}, 1, {}},
+      {"empty stays empty", {}, 2, {}},
+      {"block", block, 5, block},
+      {"blinker", horizontal, 1, {{30, 11}, {30, 12}, {30, 13}}},
+      {"blinker period", horizontal, 2, horizontal},
+      // (10,10) has exactly two live neighbours: dead stays dead, live stays live.
+      {"two keep dead", {{9, 10}, {11, 10}}, 1, {}},
+      {"two keep live", {{9, 10}, {10, 10}, {11, 10}}, 1, {{10, 9}, {10, 10}, {10, 11}}},
+      {"corner blocks", corners, 3, corners},
+      // A vertical blinker cut by the top edge: with wrap-around the cell at
+      // (5, 23) would gain neighbours; with hard edges the two cells just die.
+      {"cut blinker", {{5, 0}, {5, 1}}, 1, {}},
+      {"full row", row, 1, rowNext},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(c.start);
+    EXPECT_EQ(Step(c.generations), c.want);
+  }
 }
 
 // Random grids, with values other than 0 and 1 that are not live, against
@@ -104,32 +115,6 @@ TEST(LifeRule, RandomGridsMatchTheRuleCellByCell) {
   }
 }
 
-TEST(LifeEdges, BlocksInEveryCornerAreStable) {
-  const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},    // top-left
-                         {55, 0},  {56, 0},  {55, 1},  {56, 1},   // top-right
-                         {0, 22},  {1, 22},  {0, 23},  {1, 23},   // bottom-left
-                         {55, 22}, {56, 22}, {55, 23}, {56, 23}};  // bottom-right
-  Load(corners);
-  EXPECT_EQ(Step(3), corners);
-}
-
-TEST(LifeEdges, LineAcrossTheEdgeDoesNotWrap) {
-  // A vertical blinker cut by the top edge: with wrap-around the cell at
-  // (5, 23) would gain neighbours; with hard edges the two cells just die.
-  Load({{5, 0}, {5, 1}});
-  EXPECT_TRUE(Step().empty());
-  // A full-width row: the ends have one neighbour fewer than with wrapping.
-  Cells row;
-  for (int x = 0; x < kGridColumns; ++x) row.insert({x, 12});
-  Load(row);
-  Cells next = Step();
-  EXPECT_EQ(next.count({0, 12}), 0u);
-  EXPECT_EQ(next.count({56, 12}), 0u);
-  EXPECT_EQ(next.count({1, 12}), 1u);
-  EXPECT_EQ(next.count({1, 11}), 1u);
-  EXPECT_EQ(next.count({0, 11}), 0u);
-}
-
 TEST(LifeEdges, GliderBreaksUpAtTheCornerInsteadOfReappearing) {
   // A glider heading down and right towards the bottom-right corner.
   Load({{45, 12}, {46, 13}, {44, 14}, {45, 14}, {46, 14}});
@@ -144,26 +129,22 @@ TEST(LifeEdges, GliderBreaksUpAtTheCornerInsteadOfReappearing) {
   EXPECT_LT(end.size(), 8u);
 }
 
-TEST(LifeCounters, StepAndCopyBackLeaveTheModuleCountersAtTheGridSize) {
-  Load({});
-  StepGeneration();
-  EXPECT_EQ(iCompteurX, 57);
-  EXPECT_EQ(iCompteurY, 24);
-  iCompteurX = iCompteurY = 0;
-  CopyBack();
-  EXPECT_EQ(iCompteurX, 57);
-  EXPECT_EQ(iCompteurY, 24);
-}
-
-TEST(LifeGrids, AreTwoDimensionalIntArraysCreatedOnce) {
+// Grids are made once; a step and the copy back leave the module
+// counters at the grid size.
+TEST(LifeGrids, AreTwoDimensionalIntArraysCreatedOnceAndStepsCountToTheirSize) {
   CreateGrids();
   Array* first = cellules;
   ASSERT_EQ(first->dims, 2);
   EXPECT_EQ(first->Extents()[0], 57 * 24);
   EXPECT_EQ(first->Extents()[1], 24);
   EXPECT_NE(cellules, cellules_copie);
-  CreateGrids();
+  Load({});
   EXPECT_EQ(cellules, first);
+  StepGeneration();
+  EXPECT_EQ(std::make_pair(iCompteurX, iCompteurY), std::make_pair(57, 24));
+  iCompteurX = iCompteurY = 0;
+  CopyBack();
+  EXPECT_EQ(std::make_pair(iCompteurX, iCompteurY), std::make_pair(57, 24));
 }
 
 // Text is drawn over grey here, where the one-pixel shadow in the opposite

@@ -1,12 +1,8 @@
-// Helpers of the input tests: a driver that pumps nothing, a hook that
-// records what goes down the event chain, and child processes that run a
-// named scenario of this same program (for what needs a fresh process: no
-// display, console input, a lost server, a terminating signal).
+// Helpers of the input tests: a driver that pumps nothing and a hook that
+// records what goes down the event chain.
 #pragma once
 
 #include <initializer_list>
-#include <map>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,19 +52,4 @@ class EventRecorder {
   ~EventRecorder();
   std::vector<RecordedEvent> events;
   Pairs Only(std::initializer_list<Int> ids) const;  // (id, data) of these ids
-};
-
-struct ChildResult {
-  int status = -1;  // exit status, 128 + signal, or -1 when it had to be killed
-  std::string out, err;
-};
-
-// Runs scenario `name` in a new process of this program, with `env` set (an
-// empty value unsets) and `input` on its standard input.
-ChildResult RunChild(const std::string& name, const std::map<std::string, std::string>& env = {},
-                     const std::string& input = "");
-
-// Registers a scenario; the function's result is the child's exit status.
-struct ChildScenario {
-  ChildScenario(const char* name, int (*run)());
 };

@@ -44,7 +44,7 @@ bool Raises(void (*call)(Int), Int id, const ClassRecord* kind = nullptr) {
   return false;
 }
 
-TEST(Hooks, OrderNullDataAndDetaching) {
+TEST(Hooks, OrderNullDataDetachingAndMisuse) {
   InitHooksModule();
   Int id = NewHookId();
   String* a = Str("a");
@@ -71,10 +71,9 @@ TEST(Hooks, OrderNullDataAndDetaching) {
   EXPECT_EQ(CallHooks(id, Str("x")), nullptr);
   EXPECT_EQ(RunChain(id), (std::vector<std::string>{"five", "first 0", "minus 3", "a", "null:0"}));
   EXPECT_EQ(CallHooks(NewHookId(), a), a);  // an empty chain gives the data back
-}
 
-TEST(Hooks, MissingFunctionsAndForeignIdsRaiseRatherThanCrash) {
-  Int id = NewHookId();
+  // Missing functions and foreign ids raise rather than crash.
+  id = NewHookId();
   AttachHook(id, nullptr, nullptr, 0);
   EXPECT_TRUE(Raises([](Int i) { CallHooks(i, nullptr); }, id, &TNullFunctionError::classRecord));
   DetachHook(id, nullptr, nullptr);
@@ -83,7 +82,7 @@ TEST(Hooks, MissingFunctionsAndForeignIdsRaiseRatherThanCrash) {
     EXPECT_TRUE(Raises([](Int i) { AttachHook(i, &Log, nullptr, 0); }, bad)) << bad;
 }
 
-int TooManyHookIds() {
+TEST(HooksChildCase, TooManyHookIds) {
   InitHooksModule();
   Int next = 0;
   try {
@@ -93,12 +92,10 @@ int TooManyHookIds() {
   } catch (const KxThrown& e) {
     printf("after %d ids: %s\n", next, ToStd(kxErrorText(e.error)).c_str());
   }
-  return 0;
 }
-ChildScenario tooManyHookIds("too-many-hook-ids", &TooManyHookIds);
 
 TEST(Hooks, IdsRunFromZeroTo255ThenTooManyHookIds) {
-  ChildResult r = RunChild("too-many-hook-ids");
+  ChildResult r = RunChildCaseCaught("TooManyHookIds");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "after 256 ids: Too many hook ids\n");
 }

@@ -24,7 +24,7 @@ class PolledTest : public testing::Test {
   TestSystemScope driver_;
 };
 
-TEST_F(PolledTest, KeysCountPressesAfterReleasesAndEveryQueryPumps) {
+TEST_F(PolledTest, KeysCountPressesCharactersQueueUpTo256AndEveryQueryPumps) {
   for (int i = 0; i < 3; ++i) Tap(32);
   EXPECT_EQ(KeyHit(32), 3);
   EXPECT_EQ(KeyHit(32), 0);
@@ -42,9 +42,8 @@ TEST_F(PolledTest, KeysCountPressesAfterReleasesAndEveryQueryPumps) {
   WheelTotal(), AppIsSuspended(), TerminateRequested(), KeyIsDown(1);
   EXPECT_EQ(driver_->polls, polls + 9);
   EXPECT_EQ(KeyHit(27), 10);  // one per pump, its own included
-}
 
-TEST_F(PolledTest, CharacterQueueKeepsAtMost256) {
+  // The character queue keeps at most 256.
   EXPECT_EQ(NextChar(), 0);
   for (Int c = 1; c <= 257; ++c) Emit(EVENT_KEYCHAR, c);
   EXPECT_EQ(NextChar(), 1);

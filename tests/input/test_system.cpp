@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "input/event.h"
 #include "input/hooks.h"
@@ -66,7 +67,7 @@ TEST(System, DateAndTimeFollowTheLocalClock) {
   }
 }
 
-int ConsoleRequesters() {
+TEST(SystemChildCase, ConsoleRequesters) {
   InitSystemModule();
   String* q = Str("Save");
   fprintf(stderr, "%d", AskYesNo(q, 1));
@@ -82,12 +83,10 @@ int ConsoleRequesters() {
   } catch (const KxThrown& e) {
     fprintf(stderr, " raised: %s", ToStd(kxErrorText(e.error)).c_str());
   }
-  return 0;
 }
-ChildScenario consoleRequesters("console-requesters", &ConsoleRequesters);
 
 TEST(System, ConsoleRequestersReadAnswersFromStandardInput) {
-  ChildResult r = RunChild("console-requesters", {}, "Yes\nnope\nNo\nmaybe\n\nY\nlife.txt\n/tmp/d\n");
+  ChildResult r = RunChildCaseCaught("ConsoleRequesters", {}, "Yes\nnope\nNo\nmaybe\n\nY\nlife.txt\n/tmp/d\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "Save (Yes/No)?Save (Yes/No)?Save (Yes/No/Cancel)?Save (Yes/No/Cancel)?"
@@ -125,7 +124,7 @@ int WithoutADisplay() {
   printf("soft\n");
   return 0;
 }
-ChildScenario withoutADisplay("without-a-display", &WithoutADisplay);
+TEST(SystemChildCase, WithoutADisplay) { std::exit(WithoutADisplay()); }
 
 TEST(System, EverythingFailsSoftlyWithoutADisplay) {
   std::string unused = ":90";  // a display number no server holds
@@ -133,7 +132,7 @@ TEST(System, EverythingFailsSoftlyWithoutADisplay) {
   while (stat(("/tmp/.X11-unix/X" + unused.substr(1)).c_str(), &st) == 0)
     unused = ":" + std::to_string(std::stoi(unused.substr(1)) + 1);
   for (const std::string& display : {std::string(), unused}) {
-    ChildResult r = RunChild("without-a-display", {{"DISPLAY", display}});
+    ChildResult r = RunChildCaseCaught("WithoutADisplay", {{"DISPLAY", display}});
     EXPECT_EQ(r.status, 0) << "DISPLAY=" << display << "\n" << r.err;
     EXPECT_EQ(r.out, "soft\n") << "DISPLAY=" << display;
   }

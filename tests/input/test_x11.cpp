@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "input/x11.h"
 #include "runtime/module.h"
 #include "tests/input/input_test_support.h"
+#include "tests/support/test_util.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -105,6 +107,16 @@ class XServerTest : public testing::Test {
   }
 
   unsigned KeyCodeOf(KeySym keysym) { return XKeysymToKeycode(d_, keysym); }
+  // The code the driver gives a press of `keycode` with the keymap of `d`.
+  Int CodeOfPress(Display* d, unsigned keycode, unsigned state = 0) {
+    XEvent event{};
+    event.xkey.type = KeyPress;
+    event.xkey.display = d;
+    event.xkey.window = window_;
+    event.xkey.keycode = keycode;
+    event.xkey.state = state;
+    return X11KeyCode(&event);
+  }
   void Key(KeySym keysym, bool down) { XTestFakeKeyEvent(d_, KeyCodeOf(keysym), down, CurrentTime); }
   void Tap(KeySym keysym) {
     Key(keysym, true);
@@ -159,7 +171,7 @@ class XServerTest : public testing::Test {
   std::unique_ptr<DisplayLock> lock_;
 };
 
-TEST_F(XServerTest, KeysGiveCharactersAndCodes) {
+TEST_F(XServerTest, KeysGiveCharactersAndCodesAndAFloodIsTakenInOneQuery) {
   EventRecorder recorder;
   Tap(XK_s);
   Key(XK_Shift_L, true);
@@ -191,10 +203,10 @@ TEST_F(XServerTest, KeysGiveCharactersAndCodes) {
   Key(XK_1, false);
   ASSERT_TRUE(AwaitQueued(1, 0));
   EXPECT_EQ(KeyIsDown(49), 0);
-}
 
-TEST_F(XServerTest, FloodOfTenThousandKeyEventsIsTakenInOneQuery) {
-  EventRecorder recorder;
+  // A flood of ten thousand key events is taken in one query.
+  ClearKeys();
+  recorder.events.clear();
   for (int i = 0; i < 5000; ++i) Tap(XK_a);
   ASSERT_TRUE(AwaitQueued(10000, 0, 60));
   EXPECT_EQ(KeyHit(65), 5000);
@@ -208,24 +220,15 @@ TEST_F(XServerTest, FloodOfTenThousandKeyEventsIsTakenInOneQuery) {
 TEST_F(XServerTest, ButtonsAreLeftOneMiddleThreeRightTwoAndTheWheelSteps) {
   EventRecorder recorder;
   MovePointer(30, 40);
-  Click(1);
-  Click(2);
-  Click(3);
-  ASSERT_TRUE(AwaitQueued(0, 6));
+  for (unsigned button : {1, 2, 3, 4, 4, 5}) Click(button);
+  ASSERT_TRUE(AwaitQueued(0, 12));
   EXPECT_EQ(MouseButtonHits(1) + MouseButtonHits(2) + MouseButtonHits(3), 3);
   EXPECT_EQ(std::make_pair(PointerX(), PointerY()), std::make_pair(30, 40));
-  EXPECT_EQ(recorder.Only({EVENT_MOUSEDOWN, EVENT_MOUSEUP}),
-            (Pairs{{EVENT_MOUSEDOWN, 1}, {EVENT_MOUSEUP, 1}, {EVENT_MOUSEDOWN, 3},
-                   {EVENT_MOUSEUP, 3}, {EVENT_MOUSEDOWN, 2}, {EVENT_MOUSEUP, 2}}));
-
-  recorder.events.clear();
-  Click(4);
-  Click(4);
-  Click(5);
-  ASSERT_TRUE(AwaitQueued(0, 6));
   EXPECT_EQ(WheelTotal(), 1);
   EXPECT_EQ(recorder.Only({EVENT_MOUSEDOWN, EVENT_MOUSEUP, EVENT_MOUSEWHEEL}),
-            (Pairs{{EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, -1}}));
+            (Pairs{{EVENT_MOUSEDOWN, 1}, {EVENT_MOUSEUP, 1}, {EVENT_MOUSEDOWN, 3},
+                   {EVENT_MOUSEUP, 3}, {EVENT_MOUSEDOWN, 2}, {EVENT_MOUSEUP, 2},
+                   {EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, -1}}));
 }
 
 Int ClaimKeyPresses(XEvent* event) { return event->type == KeyPress; }
@@ -363,13 +366,8 @@ TEST_F(XServerTest, KeyCodeTableOnTheServersKeyboard) {
     EXPECT_EQ(X11KeyCodeFromKeysym(row.keysym), row.code) << name;
     KeyCode keycode = XKeysymToKeycode(d_, row.keysym);
     if (!keycode || XkbKeycodeToKeysym(d_, keycode, 0, 0) != row.keysym) continue;
-    XEvent event{};
-    event.xkey.type = KeyPress;
-    event.xkey.display = d_;
-    event.xkey.window = window_;
-    event.xkey.keycode = keycode;
-    event.xkey.state = ShiftMask;  // the unshifted keysym counts, whatever the state
-    EXPECT_EQ(X11KeyCode(&event), row.code) << name;
+    // The unshifted keysym counts, whatever the state.
+    EXPECT_EQ(CodeOfPress(d_, keycode, ShiftMask), row.code) << name;
     ++onKeyboard;
   }
   // The default keyboard carries nearly all of them unshifted.
@@ -404,22 +402,17 @@ TEST_F(XServerTest, KeyCodesOnOtherLayouts) {
   for (const char* layout : {"fr", "be", "de", "ru", "gr", "us"}) {
     ASSERT_TRUE(setLayout(layout)) << layout;
     Display* d = XOpenDisplay(display.c_str());  // a keymap fetched after the switch
-    XEvent event{};
-    event.xkey.type = KeyPress;
-    event.xkey.display = d;
-    event.xkey.window = window_;
     std::vector<Int> codes;
-    for (KeyCode k : keys) {
-      event.xkey.keycode = k;
-      codes.push_back(X11KeyCode(&event));
-    }
+    for (KeyCode k : keys) codes.push_back(CodeOfPress(d, k));
     EXPECT_EQ(codes, (std::vector<Int>{27, 32, 49, 50, 83})) << layout;
     if (strcmp(layout, "us") == 0 || strcmp(layout, "de") == 0) {
       int low = 0, high = 0;
       XDisplayKeycodes(d, &low, &high);
+      XKeyEvent key{};
+      key.display = d;
       for (int k = low; k <= high; ++k) {
-        event.xkey.keycode = static_cast<unsigned>(k);
-        EXPECT_EQ(X11KeyCode(&event), X11KeyCodeFromKeysym(XLookupKeysym(&event.xkey, 0)))
+        key.keycode = static_cast<unsigned>(k);
+        EXPECT_EQ(CodeOfPress(d, key.keycode), X11KeyCodeFromKeysym(XLookupKeysym(&key, 0)))
             << layout << " key " << k;
       }
     }
@@ -485,12 +478,12 @@ int LoseTheServer() {
   printf("the pump came back\n");
   return 2;
 }
-ChildScenario loseTheServer("lose-the-server", &LoseTheServer);
+TEST(X11ChildCase, LoseTheServer) { std::exit(LoseTheServer()); }
 
 TEST(X11Server, LosingTheServerEndsWithOneLineAndStatus1) {
   const char* display = getenv("DISPLAY");
   ASSERT_TRUE(display && *display) << "no DISPLAY: run under tools/with-xserver.sh";
-  ChildResult r = RunChild("lose-the-server");
+  ChildResult r = RunChildCaseCaught("LoseTheServer");
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.err, "lifesim: lost the connection to the X server " + std::string(display) + "\n");
   EXPECT_EQ(r.out, "at-exit ran, lost=1 display=(nil)\n");
@@ -509,11 +502,11 @@ int TerminateDuringPoll() {
   printf("the pump came back\n");
   return 3;
 }
-ChildScenario terminateDuringPoll("terminate-during-poll", &TerminateDuringPoll);
+TEST(X11ChildCase, TerminateDuringPoll) { std::exit(TerminateDuringPoll()); }
 
 TEST(X11Server, TerminationSignalIsReportedAtTheNextPump) {
   for (const char* wait : {"", "1"}) {
-    ChildResult r = RunChild("terminate-during-poll", {{"LIFESIM_INPUT_WAIT", wait}});
+    ChildResult r = RunChildCaseCaught("TerminateDuringPoll", {{"LIFESIM_INPUT_WAIT", wait}});
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_EQ(r.out, "recorded\n");
     EXPECT_NE(r.err.find(std::to_string(SIGTERM)), std::string::npos) << r.err;

@@ -3,29 +3,20 @@
 #include <cstring>
 #include <set>
 
-#include "runtime/kxstring.h"
-#include "tests/support/test_util.h"
-
 KX_CLASS_RECORD(TProbe)
 KX_CLASS_RECORD(TProbeChild)
 
-Int TProbe::alive = 0;
-Int TProbe::destroyed = 0;
 std::string TProbe::log;
 Int TProbe::logKey = -1;
 static std::multiset<Int> destroyedKeys;
 
-bool TProbe::WasDestroyed(Int key) { return destroyedKeys.count(key) != 0; }
 Int TProbe::TimesDestroyed(Int key) { return static_cast<Int>(destroyedKeys.count(key)); }
 
 TProbe::TProbe(Int k) : key(k) {
-  ++alive;
   if (key == logKey) log += std::string("+") + Class()->name;
 }
 
 TProbe::~TProbe() {
-  --alive;
-  ++destroyed;
   destroyedKeys.insert(key);
   if (key == logKey) log += std::string("-") + Class()->name;
 }
@@ -40,11 +31,6 @@ TProbeChild::TProbeChild(Int k) : TProbe(k), extra{} {
 }
 TProbeChild::~TProbeChild() {
   if (key == logKey) log += std::string("-") + Class()->name;
-}
-
-std::string RaisedMessage(const KxThrown& e) {
-  String* s = Cast<String>(e.error.get());
-  return s ? ToStd(s) : std::string();
 }
 
 __attribute__((noinline)) void WipeStack() {

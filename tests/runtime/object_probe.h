@@ -6,7 +6,9 @@
 #include <string>
 
 #include "runtime/error.h"
+#include "runtime/kxstring.h"
 #include "runtime/object.h"
+#include "tests/support/test_util.h"
 
 class TProbe : public Object {
   KX_CLASS(TProbe, Object)
@@ -18,14 +20,12 @@ class TProbe : public Object {
   Int key;
   Ref<Object> held;  // lets a probe own another object
 
-  static Int alive;       // constructed and not yet destroyed
-  static Int destroyed;   // destructors run so far
   static std::string log;  // "+Class" / "-Class" entries of ctors and dtors
   static Int logKey;       // of the probe whose entries go to the log
   // True once a probe with this key has been destroyed (keys are unique per
   // test, so garbage left by other tests cannot confuse the check).
-  static bool WasDestroyed(Int key);
   static Int TimesDestroyed(Int key);
+  static bool WasDestroyed(Int key) { return TimesDestroyed(key) != 0; }
 };
 
 class TProbeChild : public TProbe {
@@ -36,9 +36,20 @@ class TProbeChild : public TProbe {
   double extra[4];  // makes the child a different size class
 };
 
-// The text of a raised String (how the runtime reports its own consistency
-// failures), or "" for any other object.
-std::string RaisedMessage(const KxThrown& e);
+// The String f raises (how the runtime reports its own consistency
+// failures and reserved calls): "" for any other object, "(none)" when f
+// raises nothing.
+template <class F>
+std::string RaisedString(F f) {
+  try {
+    KxTry region;
+    f();
+  } catch (const KxThrown& e) {
+    String* s = Cast<String>(e.error.get());
+    return s ? ToStd(s) : "";
+  }
+  return "(none)";
+}
 
 // Overwrites the unused stack below the caller with zeros, so that stale
 // copies of pointers left by finished calls cannot protect objects from

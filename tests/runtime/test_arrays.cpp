@@ -38,28 +38,26 @@ TEST(ArrayCreation, AnySizeZeroOrNegativeGivesTheEmptyArray) {
   kxEmptyArray.refs = held;
 }
 
-TEST(ArrayCreation, GridOf57By24Ints) {
+TEST(ArrayCreation, ExtentsElementSizesAndInitialValuesForEveryTag) {
   Int before = kxBytesInUse();
-  Array* a = kxArrayNew("i", 2, 57, 24);
+  Array* grid = kxArrayNew("i", 2, 57, 24);
   EXPECT_EQ(kxBytesInUse() - before, static_cast<Int>(Array::AllocationSize(2, 5472)));
   // 20 + 4d + data size as documented on i686; on x86-64 8-byte pointers
   // and alignment put the elements after a 40-byte header.
   EXPECT_EQ(Array::AllocationSize(2, 5472), OnArch<size_t>(5500, 40 + 5472));
   EXPECT_EQ(Array::AllocationSize(1, 400), OnArch<size_t>(24 + 400, 40 + 400));
-  EXPECT_EQ(a->Extents()[0], 1368);
-  EXPECT_EQ(a->Extents()[1], 24);
-  EXPECT_EQ(a->dataSize, 5472);
-  EXPECT_EQ(reinterpret_cast<char*>(a->Data()) + a->dataSize, reinterpret_cast<char*>(a) + Array::AllocationSize(2, 5472));
-  std::vector<Int> all = IntsOf(a);
+  EXPECT_EQ(grid->Extents()[0], 1368);
+  EXPECT_EQ(grid->Extents()[1], 24);
+  EXPECT_EQ(grid->dataSize, 5472);
+  EXPECT_EQ(reinterpret_cast<char*>(grid->Data()) + grid->dataSize, reinterpret_cast<char*>(grid) + Array::AllocationSize(2, 5472));
+  std::vector<Int> all = IntsOf(grid);
   EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](Int v) { return v == 0; }));
-  EXPECT_EQ(IntsOf(a->DimensionSizes()), (std::vector<Int>{57, 24}));
+  EXPECT_EQ(IntsOf(grid->DimensionSizes()), (std::vector<Int>{57, 24}));
 
   Array* cube = kxArrayNew("d", 3, 2, 3, 4);
   EXPECT_EQ(cube->Extents()[1], 12);
   EXPECT_EQ(IntsOf(cube->DimensionSizes()), (std::vector<Int>{2, 3, 4}));
-}
 
-TEST(ArrayCreation, ElementSizesAndInitialValuesForEveryTag) {
   struct Case {
     const char* tag;
     Int size;
@@ -85,15 +83,8 @@ TEST(ArrayCreation, ElementSizesAndInitialValuesForEveryTag) {
 
   // A function element nobody stored raises the null-function error.
   Array* functions = kxArrayNewOneDim("(i)", 2);
-  auto call = functions->Elements<void (*)()>()[1];
-  bool nullFunction = false;
-  try {
-    KxTry region;
-    call();
-  } catch (const KxThrown& e) {
-    nullFunction = Cast<TNullFunctionError>(e.error.get()) != nullptr;
-  }
-  EXPECT_TRUE(nullFunction);
+  EXPECT_EQ(Raised(functions->Elements<void (*)()>()[1]),
+            ToStd(kxErrorText(New<TNullFunctionError>())));
 }
 
 __attribute__((noinline)) void MakeAndDropArrays(Int rounds) {
@@ -101,17 +92,6 @@ __attribute__((noinline)) void MakeAndDropArrays(Int rounds) {
     kxArrayNewOneDim("$", 50);
     kxArrayNewOneDim("[b", 50);
   }
-}
-
-TEST(ArrayReferences, StaticInitialElementsKeepTheirCountsBalanced) {
-  WipeStack();
-  CollectAll();
-  uint32_t blank = kxBlankString.refs, empty = kxEmptyArray.refs;
-  RunDeep([] { MakeAndDropArrays(200); });
-  WipeStack();
-  CollectAll();
-  EXPECT_EQ(kxBlankString.refs, blank);
-  EXPECT_EQ(kxEmptyArray.refs, empty);
 }
 
 // Builds an array of n Strings held only by the global below.
@@ -128,7 +108,18 @@ __attribute__((noinline)) std::vector<uintptr_t> FillStrings(Int n) {
   return where;
 }
 
-TEST(ArrayReferences, FreeingAnArrayOfStringsFreesTheStringsInTheSameCollection) {
+// Freed arrays release their elements in the same collection, and the
+// static initial elements keep their counts balanced.
+TEST(ArrayReferences, FreedArraysReleaseTheirElementsInTheSameCollection) {
+  WipeStack();
+  CollectAll();
+  uint32_t blank = kxBlankString.refs, empty = kxEmptyArray.refs;
+  RunDeep([] { MakeAndDropArrays(200); });
+  WipeStack();
+  CollectAll();
+  EXPECT_EQ(kxBlankString.refs, blank);
+  EXPECT_EQ(kxEmptyArray.refs, empty);
+
   std::vector<uintptr_t> where;
   RunDeep([&] { where = FillStrings(40); });
   WipeStack();
@@ -172,7 +163,7 @@ TEST(ArrayReferences, NullTagsNullArraysAndOutsideIndicesRaise) {
   EXPECT_EQ(s->refs, held + 1);
 }
 
-TEST(ArrayReferences, RangeCopiesInsideElementsAndFillsTheRest) {
+TEST(ArrayReferences, RangeAndFromValuesCopyElements) {
   Int values[] = {10, 20, 30, 40};
   Array* src = kxArrayFromValues("i", 4, values);
   EXPECT_EQ(IntsOf(kxArrayRange("i", src, 1, 3)), (std::vector<Int>{20, 30}));
@@ -202,9 +193,8 @@ TEST(ArrayReferences, RangeCopiesInsideElementsAndFillsTheRest) {
             "Attempt to create an array beyond the largest size");
   EXPECT_EQ(Raised([&] { kxArrayNew("d", 2, 65536, 32768); }),
             "Attempt to create an array beyond the largest size");
-}
 
-TEST(ArrayReferences, FromValuesTakesLowBitsOrWholeValues) {
+  // Arrays from values take the low bits or whole values.
   Int words[] = {0x1ff, -1, 0x12345678};
   Array* b = kxArrayFromValues("b", 3, words);
   EXPECT_EQ(b->Elements<Byte>()[0], 0xff);
@@ -242,16 +232,15 @@ void CheckSorts(const char* tag, double lo, double hi) {
   }
 }
 
-TEST(ArraySort, EveryNumericTypeInBothDirections) {
+TEST(ArraySort, EveryNumericTypeBothWaysWithNaNsAndUnsortableTags) {
   CheckSorts<Byte>("b", 0, 255);  // unsigned: 200 sorts after 100
   CheckSorts<Short>("s", 0, 65535);
   CheckSorts<Int>("i", INT32_MIN, INT32_MAX);
   CheckSorts<Long>("l", -1e18, 1e18);
   CheckSorts<Float>("f", -1e6, 1e6);
   CheckSorts<Double>("d", -1e300, 1e300);
-}
 
-TEST(ArraySort, NaNsStayInsideTheArrayAndOtherTagsAreLeftAlone) {
+  // NaNs stay inside the array; other tags are left alone.
   std::vector<Double> values = {3, NAN, 1, NAN, 2, 5, NAN, 4, 0, NAN, 9, 8, 7, 6};
   Array* a = kxArrayNewOneDim("d", static_cast<Int>(values.size()));
   std::copy(values.begin(), values.end(), a->Elements<Double>());

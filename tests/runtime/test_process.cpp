@@ -6,9 +6,9 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -19,12 +19,6 @@ struct ProbeRun {
   std::string out, err;
 };
 
-std::string Slurp(const fs::path& file) {
-  std::ostringstream text;
-  text << std::ifstream(file).rdbuf();
-  return text.str();
-}
-
 // Runs `exe args` from `cwd` through the shell (paths here need no quoting).
 ProbeRun Probe(const std::string& args, const fs::path& cwd = fs::temp_directory_path(),
                const std::string& exe = LIFESIM_PROBE_PATH) {
@@ -33,10 +27,7 @@ ProbeRun Probe(const std::string& args, const fs::path& cwd = fs::temp_directory
   const std::string command = "cd " + cwd.string() + " && ASAN_OPTIONS=detect_leaks=0 timeout 30 " + exe + " " + args +
                               " >" + out.string() + " 2>" + err.string();
   const int status = std::system(command.c_str());
-  ProbeRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, TakeFile(out), TakeFile(err)};
 }
 
 std::string Field(const std::string& out, const std::string& key) {

@@ -4,8 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 std::string ToStd(String* s) {
   std::string out;
@@ -27,23 +32,68 @@ __attribute__((noinline)) void CollectAll() {
 }
 
 namespace {
+
 constexpr char kChildMark[] = "LIFESIM_CHILD_CASE";
+
+// Starts *ChildCase.name in a child; with a `base`, its standard streams are
+// base.in, base.out and base.err and the framework's report is left out.
+pid_t StartChildCase(const std::string& name, const std::map<std::string, std::string>& env,
+                     const std::string& base) {
+  fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (!base.empty() && (!freopen((base + ".in").c_str(), "r", stdin) ||
+                        !freopen((base + ".out").c_str(), "w", stdout) ||
+                        !freopen((base + ".err").c_str(), "w", stderr)))
+    _exit(96);
+  for (const auto& [key, value] : env)
+    value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
+  setenv(kChildMark, base.empty() ? "1" : kQuietChild, 1);
+  const std::string filter = "--gtest_filter=*ChildCase." + name;
+  execl("/proc/self/exe", "child", filter.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+}  // namespace
+
+std::string TakeFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  unlink(path.c_str());
+  return text.str();
 }
 
 int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env) {
-  fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& [key, value] : env)
-      value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
-    setenv(kChildMark, "1", 1);
-    const std::string filter = "--gtest_filter=*ChildCase." + name;
-    execl("/proc/self/exe", "child", filter.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(StartChildCase(name, env, ""), &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ChildResult RunChildCaseCaught(const std::string& name,
+                               const std::map<std::string, std::string>& env,
+                               const std::string& input) {
+  const std::string base = "/tmp/lifesim-child." + std::to_string(getpid()) + "." + name;
+  std::ofstream(base + ".in") << input;
+  const pid_t pid = StartChildCase(name, env, base);
+  ChildResult result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {  // hung: that is the failure
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (status != -1)
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  unlink((base + ".in").c_str());
+  result.out = TakeFile(base + ".out");
+  result.err = TakeFile(base + ".err");
+  return result;
 }
 
 void LeaveOutChildCases() {

@@ -21,6 +21,8 @@ std::string ToStd(String* s);
 String* Str(const std::string& text);
 // Runs a collection with nothing of the caller's frame left to protect.
 void CollectAll();
+// The text of the file at `path`, which is then removed.
+std::string TakeFile(const std::string& path);
 
 // The text of the error that f raises (its AsText), or "" when it raises none.
 template <class F>
@@ -39,6 +41,19 @@ std::string Raised(F f) {
 // Runs *ChildCase.name of this program in a child with environment changes
 // (empty value: unset); returns its exit status, or -1 when it did not exit.
 int RunChildCase(const std::string& name, const std::map<std::string, std::string>& env);
+// The same with `input` on the child's standard input and its standard
+// output and error caught (without the framework's report); a child still
+// running after 30 seconds is killed.
+struct ChildResult {
+  int status = -1;  // exit status, 128 + signal, or -1 when it had to be killed
+  std::string out, err;
+};
+ChildResult RunChildCaseCaught(const std::string& name,
+                               const std::map<std::string, std::string>& env = {},
+                               const std::string& input = "");
+// The value of LIFESIM_CHILD_CASE in such a caught child: the test main
+// then leaves the framework's report out of its output.
+inline constexpr char kQuietChild[] = "quiet";
 // The filter addition that leaves the child cases out, unless this process
 // is such a child.
 void LeaveOutChildCases();

@@ -14,8 +14,8 @@ import unittest
 from lifesim_e2e import GRABCHECK, LIFESIM, SOURCE_DIR, TOP, Lifesim, XServer, main
 
 
-def run_alone(env, timeout=30):
-    return subprocess.run([LIFESIM], env=env, capture_output=True, text=True, timeout=timeout)
+def run_alone(env, **kw):
+    return subprocess.run([LIFESIM], env=env, capture_output=True, text=True, timeout=30, **kw)
 
 
 class NoServer(unittest.TestCase):
@@ -87,9 +87,8 @@ class StarvedAtStartUp(unittest.TestCase):
         for limit_mib in (40, 200):
             with self.subTest(limit_mib=limit_mib):
                 limit = limit_mib << 20
-                r = subprocess.run([LIFESIM], env=x.env, capture_output=True, text=True, timeout=30,
-                                   preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS,
-                                                                         (limit, limit)))
+                r = run_alone(x.env, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS,
+                                                                           (limit, limit)))
                 self.assertEqual(r.returncode, 255, r.stderr)
                 ours = [l for l in r.stderr.splitlines() if l.startswith("lifesim:")]
                 self.assertEqual(ours, ["lifesim: out of memory"], r.stderr)

@@ -186,7 +186,7 @@ class BusyCore:
         self.child.wait()
 
 
-SWAPSTAMP = os.environ.get("LIFESIM_SWAPSTAMP", os.path.join(BUILD, "bench", "libswapstamp.so"))
+RETRACESIM = os.environ.get("LIFESIM_RETRACESIM", os.path.join(BUILD, "tests", "libretracesim.so"))
 
 
 STALLWATCH = os.path.join(BUILD, "bench", "stallwatch")
@@ -231,14 +231,15 @@ def stall_note(stamps, stalls):
 
 
 def lifesim_rate(mode_key, seconds=10):
-    """Figures of the presents (the swap times bench/swapstamp.cpp records in
-    lifesim) over the run, and the same figures as the report's reader saw the
-    bottom markers; the reader's include its own scheduling delays."""
+    """Figures of the presents (the swap times tests/e2e/retracesim.cpp records
+    in lifesim, simulating no retrace) over the run, and the same figures as
+    the report's reader saw the bottom markers; the reader's include its own
+    scheduling delays."""
     from lifesim_e2e import BOTTOM, TOP, Lifesim
     env = dict(os.environ)
     with tempfile.NamedTemporaryFile(suffix=".swaps") as swaps:
-        if os.path.exists(SWAPSTAMP):
-            env.update(LD_PRELOAD=SWAPSTAMP, LIFESIM_SWAPSTAMP_OUT=swaps.name)
+        if os.path.exists(RETRACESIM):
+            env.update(LD_PRELOAD=RETRACESIM, LIFESIM_RETRACE_HZ="0", LIFESIM_RETRACE_OUT=swaps.name)
         sim = Lifesim(env)
         watch = StallWatch()
         try:
@@ -256,8 +257,9 @@ def lifesim_rate(mode_key, seconds=10):
         finally:
             sim.kill()
         # The swap of a frame comes just before its marker is written.
-        presents = [t for t in map(float, open(swaps.name).read().split())
-                    if seen[0] - 0.010 <= t <= seen[-1]]
+        # After the counts line, one line per swap: its time, its interval.
+        stamps = [float(line.split()[0]) for line in open(swaps.name).read().splitlines()[1:]]
+        presents = [t for t in stamps if seen[0] - 0.010 <= t <= seen[-1]]
     reader = interval_figures(seen)
     if len(presents) < 2:
         return reader, None, stall_note(seen, watch.gaps)

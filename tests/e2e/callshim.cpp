@@ -131,23 +131,6 @@ F Next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-int OpenWith(const char* name, const char* path, int flags, va_list args) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) mode = static_cast<mode_t>(va_arg(args, int));
-  const Action action = Due("open");
-  if (action == Action::kFault) Fault();
-  if (action == Action::kFail) {
-    errno = ENOENT;
-    return -1;
-  }
-  using OpenProc = int (*)(const char*, int, ...);
-  static const OpenProc plain = Next<OpenProc>("open");
-  static const OpenProc large = Next<OpenProc>("open64");
-  const int fd = (strcmp(name, "open") == 0 ? plain : large)(path, flags, mode);
-  After(action);
-  return fd;
-}
-
 // The wall clock's offset now, in ms: the sum of the steps already due.
 long WallOffsetMs() {
   struct Step {
@@ -196,6 +179,11 @@ int FindProgram(dl_phdr_info* info, size_t, void*) {
 
 __attribute__((constructor)) void LocateProgram() {
   if (ThePlan().call && strcmp(ThePlan().call, "malloc") == 0) dl_iterate_phdr(FindProgram, nullptr);
+}
+
+void* Refusal() {
+  errno = ENOMEM;
+  return nullptr;
 }
 
 bool Refused(const void* caller) {
@@ -270,28 +258,19 @@ time_t time(time_t* out) {
 }
 
 void* malloc(size_t n) {
-  if (Refused(__builtin_return_address(0))) {
-    errno = ENOMEM;
-    return nullptr;
-  }
+  if (Refused(__builtin_return_address(0))) return Refusal();
   const MallocProc real = Allocator("malloc", realMalloc);
   return real ? real(n) : FromPool(n);
 }
 
 void* calloc(size_t count, size_t n) {
-  if (Refused(__builtin_return_address(0))) {
-    errno = ENOMEM;
-    return nullptr;
-  }
+  if (Refused(__builtin_return_address(0))) return Refusal();
   const CallocProc real = Allocator("calloc", realCalloc);
   return real ? real(count, n) : FromPool(count * n);  // the pool is zeroed
 }
 
 void* realloc(void* block, size_t n) {
-  if (Refused(__builtin_return_address(0))) {
-    errno = ENOMEM;
-    return nullptr;
-  }
+  if (Refused(__builtin_return_address(0))) return Refusal();
   return Allocator("realloc", realRealloc)(block, n);
 }
 
@@ -348,20 +327,25 @@ int setitimer(__itimer_which_t which, const struct itimerval* value, struct itim
   return result;
 }
 
+// One body under both names: the large-file call serves either, as it
+// only lifts the limit a plain one has on file sizes in a 32-bit build.
 int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
-  const int fd = OpenWith("open", path, flags, args);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
   va_end(args);
+  const Action action = Due("open");
+  if (action == Action::kFault) Fault();
+  if (action == Action::kFail) {
+    errno = ENOENT;
+    return -1;
+  }
+  static const auto real = Next<int (*)(const char*, int, ...)>("open64");
+  const int fd = real(path, flags, mode);
+  After(action);
   return fd;
 }
 
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int fd = OpenWith("open64", path, flags, args);
-  va_end(args);
-  return fd;
-}
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 }  // extern "C"

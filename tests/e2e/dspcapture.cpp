@@ -15,35 +15,18 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-using OpenFn = int (*)(const char*, int, ...);
-
-int Open(OpenFn real, const char* path, int flags, va_list args) {
-  mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+// One body under both names: the large-file call serves either, as it
+// only lifts the limit a plain one has on file sizes in a 32-bit build.
+extern "C" int open(const char* path, int flags, ...) {
+  static const auto real = reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open64"));
   const char* capture = std::getenv("LIFESIM_DSP_CAPTURE");
-  if (capture && path && std::strcmp(path, "/dev/dsp") == 0) {
+  if (capture && std::strcmp(path, "/dev/dsp") == 0)
     return real(capture, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  va_end(args);
   return real(path, flags, mode);
 }
 
-}  // namespace
-
-extern "C" int open(const char* path, int flags, ...) {
-  static const OpenFn real = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open"));
-  va_list args;
-  va_start(args, flags);
-  int fd = Open(real, path, flags, args);
-  va_end(args);
-  return fd;
-}
-
-extern "C" int open64(const char* path, int flags, ...) {
-  static const OpenFn real = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open64"));
-  va_list args;
-  va_start(args, flags);
-  int fd = Open(real, path, flags, args);
-  va_end(args);
-  return fd;
-}
+extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));

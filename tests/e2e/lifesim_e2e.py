@@ -99,8 +99,7 @@ class XServer:
 
     def video_mode(self):
         """The current mode line as xvidtune prints it (size and timings)."""
-        out = self.run("xvidtune", "-show").stdout.strip()
-        return out
+        return self.run("xvidtune", "-show").stdout.strip()
 
     def mode_size(self):
         fields = self.video_mode().split()
@@ -126,25 +125,26 @@ class XServer:
             subprocess.run(["bash", XSERVER, "stop", self.display], capture_output=True)
 
 
+def preloaded(env, library, prefix, **settings):
+    """env with library preloaded and its settings as prefix + NAME."""
+    out = dict(env, LD_PRELOAD=library)
+    out.update((prefix + key.upper(), str(value)) for key, value in settings.items())
+    # Under the sanitizers the preloaded library comes before their runtime.
+    out["ASAN_OPTIONS"] = out.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+    return out
+
+
 def with_shim(env, call, action, **plan):
     """env with the call shim preloaded: `call` does `action` (see
     tests/e2e/callshim.cpp); plan: count, thread, wait_ms, after_ms."""
-    out = dict(env, LD_PRELOAD=CALLSHIM, LIFESIM_SHIM_CALL=call, LIFESIM_SHIM_ACTION=action)
-    for key, value in plan.items():
-        out["LIFESIM_SHIM_" + key.upper()] = str(value)
-    # Under the sanitizers the preloaded shim comes before their runtime.
-    out["ASAN_OPTIONS"] = out.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
-    return out
+    return preloaded(env, CALLSHIM, "LIFESIM_SHIM_", call=call, action=action, **plan)
 
 
 def with_retrace(env, out, hz, offer="SGI", jitter_ms=0):
     """env with a display's vertical retrace simulated (see
     tests/e2e/retracesim.cpp); the counts and swaps go to the file out."""
-    out_env = dict(env, LD_PRELOAD=RETRACESIM, LIFESIM_RETRACE_HZ=str(hz),
-                   LIFESIM_RETRACE_OFFER=offer, LIFESIM_RETRACE_JITTER_MS=str(jitter_ms),
-                   LIFESIM_RETRACE_OUT=out)
-    out_env["ASAN_OPTIONS"] = out_env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
-    return out_env
+    return preloaded(env, RETRACESIM, "LIFESIM_RETRACE_", hz=hz, offer=offer, jitter_ms=jitter_ms,
+                     out=out)
 
 
 def read_retrace(out):
@@ -167,6 +167,15 @@ class ServerTestCase(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.x.stop()
+
+    def launch(self, env=None, wait=0, **kw):
+        """A lifesim on the class's server, killed at the test's end if still
+        running; with wait, once it has begun that many frames."""
+        sim = Lifesim(env or self.x.env, **kw)
+        self.addCleanup(sim.kill)
+        if wait:
+            sim.wait_for(TOP, wait)
+        return sim
 
 
 class Lifesim:

@@ -4,7 +4,10 @@
 // swap-control extensions the server offers are replaced by the ones asked
 // for, served here. The environment says what display it is:
 //
-//   LIFESIM_RETRACE_HZ         retraces per second (default 60)
+//   LIFESIM_RETRACE_HZ         retraces per second (default 60); 0: none,
+//                              the server's own swap control is left as it
+//                              is and the swaps are only recorded (the
+//                              benchmark report's frame intervals)
 //   LIFESIM_RETRACE_JITTER_MS  each retrace comes up to this much early or
 //                              late, the same for every run (default 0)
 //   LIFESIM_RETRACE_OFFER      the extensions offered, comma-separated from
@@ -54,6 +57,7 @@ struct Display {
   int64_t jitterNs = 0;
   bool sgi = true, ext = false, mesa = false;
   bool force = false;
+  bool simulated = true;
   int interval = 1;
   long swaps[2] = {0, 0};
   long calls = 0, refused = 0;
@@ -62,6 +66,8 @@ struct Display {
   Display() {
     if (const char* hz = getenv("LIFESIM_RETRACE_HZ"); hz && atoi(hz) > 0)
       periodNs = 1000000000LL / atoi(hz);
+    else if (hz && strcmp(hz, "0") == 0)
+      simulated = false;
     if (const char* j = getenv("LIFESIM_RETRACE_JITTER_MS")) jitterNs = atol(j) * 1000000LL;
     if (const char* offer = getenv("LIFESIM_RETRACE_OFFER")) {
       sgi = strstr(offer, "SGI") != nullptr;
@@ -173,6 +179,8 @@ const char* glXQueryExtensionsString(void* display, int screen) {
   static auto real = Next<const char* (*)(void*, int)>("glXQueryExtensionsString");
   static std::string text;
   const char* base = real ? real(display, screen) : "";
+  const Display& s = Sim();
+  if (!s.simulated) return base;
   std::string kept;
   for (const char* p = base ? base : ""; *p;) {
     const char* end = strchr(p, ' ');
@@ -180,7 +188,6 @@ const char* glXQueryExtensionsString(void* display, int screen) {
     if (!name.empty() && !IsSwapControl(name)) kept += name + " ";
     p = end ? end + 1 : p + name.size();
   }
-  const Display& s = Sim();
   if (s.ext) kept += "GLX_EXT_swap_control ";
   if (s.mesa) kept += "GLX_MESA_swap_control ";
   if (s.sgi) kept += "GLX_SGI_swap_control ";
@@ -192,6 +199,7 @@ void* glXGetProcAddressARB(const unsigned char* name) {
   static auto real = Next<void* (*)(const unsigned char*)>("glXGetProcAddressARB");
   const char* n = reinterpret_cast<const char*>(name);
   const Display& s = Sim();
+  if (!s.simulated) return real ? real(name) : nullptr;
   if (strcmp(n, "glXSwapIntervalSGI") == 0) return s.sgi ? (void*)SimSwapIntervalSGI : nullptr;
   if (strcmp(n, "glXSwapIntervalEXT") == 0) return s.ext ? (void*)SimSwapIntervalEXT : nullptr;
   if (strcmp(n, "glXSwapIntervalMESA") == 0) return s.mesa ? (void*)SimSwapIntervalMESA : nullptr;
@@ -204,11 +212,11 @@ void* glXGetProcAddress(const unsigned char* name) { return glXGetProcAddressARB
 
 void glXQueryDrawable(void* display, unsigned long drawable, int attribute, unsigned* value) {
   const Display& s = Sim();
-  if (s.ext && attribute == kSwapIntervalExt) {
+  if (s.simulated && s.ext && attribute == kSwapIntervalExt) {
     *value = static_cast<unsigned>(s.interval);
     return;
   }
-  if (s.ext && attribute == kMaxSwapIntervalExt) {
+  if (s.simulated && s.ext && attribute == kMaxSwapIntervalExt) {
     *value = 4;
     return;
   }
@@ -221,7 +229,7 @@ void glXSwapBuffers(void* display, unsigned long drawable) {
   Display& s = Sim();
   const int64_t called = NowNs();
   if (real) real(display, drawable);
-  if (s.interval > 0) SleepUntil(s.After(called, s.interval));
+  if (s.simulated && s.interval > 0) SleepUntil(s.After(called, s.interval));
   ++s.swaps[s.interval > 0 ? 1 : 0];
   if (s.stamps.empty()) atexit(WriteOut);
   if (static_cast<int>(s.stamps.size()) < kMaxStamps)

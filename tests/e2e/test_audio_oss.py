@@ -17,7 +17,7 @@ import subprocess
 import tempfile
 import time
 
-from lifesim_e2e import LIFESIM, TOP, Lifesim, ServerTestCase, main
+from lifesim_e2e import LIFESIM, ServerTestCase, main
 
 LIBAOSS = "/usr/lib/x86_64-linux-gnu/libaoss.so"
 DSPCAPTURE = os.environ.get("LIFESIM_DSPCAPTURE",
@@ -76,18 +76,17 @@ class AudioOss(ServerTestCase):
         self.env = dict(self.x.env, LD_PRELOAD=preload(), ALSA_CONFIG_PATH=conf,
                         LIFESIM_DSP_CAPTURE=self.capture)
 
-    def start(self):
-        sim = Lifesim(self.env)
-        self.addCleanup(sim.kill)
-        sim.wait_for(TOP, 3)
+    def start(self, size):
+        """A lifesim, once its output thread has written size bytes."""
+        sim = self.launch(self.env, wait=3)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(self.capture) or os.path.getsize(self.capture) < size:
+            self.assertLess(time.monotonic(), deadline, "nothing reached the sound device")
+            sim.pump(0.05)
         return sim
 
     def test_silence_is_written_in_real_time_until_exit(self):
-        sim = self.start()
-        deadline = time.monotonic() + 10
-        while not os.path.exists(self.capture) or os.path.getsize(self.capture) < 8 * BLOCK:
-            self.assertLess(time.monotonic(), deadline, "nothing reached the sound device")
-            sim.pump(0.05)
+        sim = self.start(8 * BLOCK)
         t0, s0 = time.monotonic(), os.path.getsize(self.capture)
         while time.monotonic() - t0 < 2.0:
             sim.pump(0.05)
@@ -107,11 +106,7 @@ class AudioOss(ServerTestCase):
         self.assertEqual(nonzero, 0, "the simulator plays nothing: silence only")
 
     def test_terminate_signal_with_the_device_open_exits_promptly(self):
-        sim = self.start()
-        deadline = time.monotonic() + 10
-        while not os.path.exists(self.capture) or os.path.getsize(self.capture) == 0:
-            self.assertLess(time.monotonic(), deadline, "nothing reached the sound device")
-            sim.pump(0.05)
+        sim = self.start(1)
         t0 = time.monotonic()
         os.kill(sim.proc.pid, signal.SIGTERM)
         self.assertEqual(sim.wait_exit(timeout=10), 255)

@@ -4,8 +4,7 @@ while they are sent, so they arrive together), and a storm of keys."""
 import random
 import time
 
-from lifesim_e2e import (BOTTOM, TOP, Lifesim, ServerTestCase, main, marker, read_text,
-                         status_line)
+from lifesim_e2e import BOTTOM, TOP, ServerTestCase, main, marker, read_text, status_line
 
 TRACE = marker("TRACETABLEAU IN")
 BINARY = marker("AFFICHEBINAIRE IN")
@@ -13,8 +12,7 @@ BINARY = marker("AFFICHEBINAIRE IN")
 
 class Keys(ServerTestCase):
     def setUp(self):
-        self.sim = Lifesim(self.x.env)
-        self.addCleanup(self.sim.kill)
+        self.sim = self.launch()
 
     def tearDown(self):
         if self.sim.proc.poll() is None:

@@ -165,14 +165,10 @@ void CheckLayers(FuzzInput& in) {
   for (Int i = 0; i < 32; ++i) FUZZ_CHECK(CollisionLayerHead(i) == nullptr);
 }
 
-void SetUp() {
-  InitPixmapModule();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzBegin(__builtin_frame_address(0), &SetUp);
+  FuzzBegin(__builtin_frame_address(0), [] { InitPixmapModule(); });
   FuzzInput in(data, size);
   while (!in.Empty()) {
     switch (in.Byte() % 3) {

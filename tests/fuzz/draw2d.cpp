@@ -183,16 +183,18 @@ struct World {
   }
 };
 
+// Any three values, however far out of range, read back as they were set.
+void CheckRgb(FuzzInput& in, void (*set)(Int, Int, Int), void (*get)(Int*, Int*, Int*)) {
+  const Int r = in.Take<Int>(), g = in.Take<Int>(), b = in.Take<Int>();
+  set(r, g, b);
+  Int gr, gg, gb;
+  get(&gr, &gg, &gb);
+  FUZZ_CHECK(gr == r && gg == g && gb == b);
+}
+
 void StateStep(FuzzInput& in, Int op) {
   switch (op) {
-    case 0: {
-      const Int r = in.Take<Int>(), g = in.Take<Int>(), b = in.Take<Int>();
-      SetColor(r, g, b);
-      Int gr, gg, gb;
-      GetColor(&gr, &gg, &gb);
-      FUZZ_CHECK(gr == r && gg == g && gb == b);
-      break;
-    }
+    case 0: CheckRgb(in, SetColor, GetColor); break;
     case 1: {
       const Float a = Coord(in);
       SetAlpha(a);
@@ -213,7 +215,7 @@ void StateStep(FuzzInput& in, Int op) {
       FUZZ_CHECK(gx == x && gy == y && gw == w && gh == h);
       break;
     }
-    case 4: SetClearColor(in.Take<Int>(), in.Take<Int>(), in.Take<Int>()); break;
+    case 4: CheckRgb(in, SetClearColor, GetClearColor); break;
     case 5: SetLineThickness(Coord(in)); break;
     case 6: SetDrawOrigin(Coord(in), Coord(in)); break;
     case 7: SetDrawHandle(Coord(in), Coord(in)); break;
@@ -221,9 +223,7 @@ void StateStep(FuzzInput& in, Int op) {
     case 9: SetDrawScale(Coord(in) / 64, Coord(in) / 64); break;
     case 10: SetDrawTransform(Coord(in), Coord(in) / 64, Coord(in) / 64); break;
     default: {
-      Int r, g, b;
       Float x, y;
-      GetClearColor(&r, &g, &b);
       GetDrawOrigin(&x, &y);
       GetDrawHandle(&x, &y);
       GetDrawScale(&x, &y);
@@ -289,11 +289,7 @@ void ImageStep(FuzzInput& in, World& world, Int op) {
       const Int flags = in.Range(-1, 15), before = GetDefaultImageFlags();
       SetDefaultImageFlags(flags);
       FUZZ_CHECK(GetDefaultImageFlags() == (flags == -1 ? before : flags));  // -1 keeps them
-      const Int r = in.Take<Int>(), g = in.Take<Int>(), b = in.Take<Int>();
-      SetImageMaskColor(r, g, b);
-      Int gr, gg, gb;
-      GetImageMaskColor(&gr, &gg, &gb);
-      FUZZ_CHECK(gr == r && gg == g && gb == b);
+      CheckRgb(in, SetImageMaskColor, GetImageMaskColor);
       break;
     }
     case 8: world.Keep(LoadImageFile(SomePixmap(in), in.Range(0, 15))); break;

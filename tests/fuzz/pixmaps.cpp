@@ -192,14 +192,10 @@ void CheckScale(FuzzInput& in, TPixmap* p) {
   }
 }
 
-void SetUp() {
-  InitPixmapModule();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzBegin(__builtin_frame_address(0), &SetUp);
+  FuzzBegin(__builtin_frame_address(0), [] { InitPixmapModule(); });
   FuzzInput in(data, size);
   const Int format = in.Range(1, 6);
   const Int width = in.Range(-2, 24), height = in.Range(-2, 24);

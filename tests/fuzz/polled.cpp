@@ -32,6 +32,7 @@ struct Model {
     std::fill(std::begin(buttonHits), std::end(buttonHits), 0);
     wheel = 0;
   }
+  void ClearAll() { ClearKeys(), ClearMouse(); }
   void Press(Int* down, Int* hits, Int i) {
     if (!down[i]) down[i] = 1, hits[i] += 1;
   }
@@ -39,8 +40,8 @@ struct Model {
     if (!active || (filter && e->source.get() != filter)) return;
     const Int v = e->data;
     switch (e->id) {
-      case EVENT_APPSUSPEND: ClearKeys(), ClearMouse(), suspended = 1; break;
-      case EVENT_APPRESUME: ClearKeys(), ClearMouse(), suspended = 0; break;
+      case EVENT_APPSUSPEND: ClearAll(), suspended = 1; break;
+      case EVENT_APPRESUME: ClearAll(), suspended = 0; break;
       case EVENT_APPTERMINATE: terminate = 1; break;
       case EVENT_KEYDOWN: if (v >= 0 && v < kKeys) Press(keyDown, keyHits, v); break;
       case EVENT_KEYUP: if (v >= 0 && v < kKeys) keyDown[v] = 0; break;
@@ -63,41 +64,38 @@ const Int kEvents[] = {EVENT_APPSUSPEND, EVENT_APPRESUME, EVENT_APPTERMINATE, EV
 
 Int Value(FuzzInput& in) { return in.Byte() % 4 ? in.Range(-2, 260) : in.Take<Int>(); }
 
+// The model's answer for key or button `which` (0 outside the table); a
+// hit count is answered once.
+Int Answer(Int* table, Int size, Int which, bool taken) {
+  if (which < 0 || which >= size) return 0;
+  const Int v = table[which];
+  if (taken) table[which] = 0;
+  return v;
+}
+
 void Step(FuzzInput& in) {
   const Int which = Value(in);
   switch (in.Byte() % 16) {
     case 0: {
       Object* filter = in.Byte() % 4 == 0 ? source.get() : nullptr;
       StartPolledInput(filter);
-      if (!model.active) model.active = true, model.filter = filter, model.ClearKeys(), model.ClearMouse();
+      if (!model.active) model.active = true, model.filter = filter, model.ClearAll();
       break;
     }
     case 1:
       StopPolledInput();
-      if (model.active) model.active = false, model.filter = nullptr, model.ClearKeys(), model.ClearMouse();
+      if (model.active) model.active = false, model.filter = nullptr, model.ClearAll();
       break;
-    case 2: {
-      const Int hits = (which >= 0 && which < kKeys) ? model.keyHits[which] : 0;
-      FUZZ_CHECK(KeyHit(which) == hits);
-      if (which >= 0 && which < kKeys) model.keyHits[which] = 0;
-      break;
-    }
-    case 3: FUZZ_CHECK(KeyIsDown(which) == ((which >= 0 && which < kKeys) ? model.keyDown[which] : 0)); break;
+    case 2: FUZZ_CHECK(KeyHit(which) == Answer(model.keyHits, kKeys, which, true)); break;
+    case 3: FUZZ_CHECK(KeyIsDown(which) == Answer(model.keyDown, kKeys, which, false)); break;
     case 4: {
       const Int c = model.chars.empty() ? 0 : model.chars.front();
       if (!model.chars.empty()) model.chars.pop_front();
       FUZZ_CHECK(NextChar() == c);
       break;
     }
-    case 5: {
-      const Int hits = (which >= 0 && which < kButtons) ? model.buttonHits[which] : 0;
-      FUZZ_CHECK(MouseButtonHits(which) == hits);
-      if (which >= 0 && which < kButtons) model.buttonHits[which] = 0;
-      break;
-    }
-    case 6:
-      FUZZ_CHECK(MouseButtonIsDown(which) == ((which >= 0 && which < kButtons) ? model.buttonDown[which] : 0));
-      break;
+    case 5: FUZZ_CHECK(MouseButtonHits(which) == Answer(model.buttonHits, kButtons, which, true)); break;
+    case 6: FUZZ_CHECK(MouseButtonIsDown(which) == Answer(model.buttonDown, kButtons, which, false)); break;
     case 7:
       FUZZ_CHECK(PointerX() == model.x && PointerY() == model.y && WheelTotal() == model.wheel);
       FUZZ_CHECK(AppIsSuspended() == model.suspended && PolledInputActive() == Int(model.active));
@@ -110,7 +108,7 @@ void Step(FuzzInput& in) {
       // Nothing can arrive without polled input: the waits answer at once.
       if (model.active) break;
       FUZZ_CHECK(WaitForKey() == 0 && WaitForChar() == 0 && WaitForMouseButton() == 0);
-      model.ClearKeys(), model.ClearMouse();
+      model.ClearAll();
       break;
     default: {
       Object* from = in.Flag() ? source.get() : nullptr;

@@ -61,17 +61,25 @@ TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
 
 using GL2DState = Window2DTest;
 
-TEST_F(GL2DState, BlendCacheSkipsRepeatedModes) {
+TEST_F(GL2DState, BlendCacheSkipsRepeatsAndReselectionKeepsTheRestOfTheState) {
   SetBlend(BLEND_TRANSLUCENT);
   auto calls = [] { return GL2DCalls.enables + GL2DCalls.disables + GL2DCalls.blendFuncs; };
   Long before = calls();
   SetBlend(BLEND_TRANSLUCENT);
   EXPECT_EQ(calls(), before);
-  // Reselection empties the cache: SetBlend(0) then makes no call and the
-  // next mode always reaches OpenGL.
+  // Reselection keeps the state and pushes the colour to OpenGL again, but
+  // empties the blend cache: SetBlend(0) then makes no call and the next
+  // mode always reaches OpenGL.
+  SetColor(10, 20, 30);
+  SetDrawRotation(30);
   TGraphics* g = CurrentGraphics();
   MakeGraphicsCurrent(nullptr);
+  glColor4f(0, 0, 0, 0);
   MakeGraphicsCurrent(g);
+  EXPECT_EQ(GetDrawRotation(), 30.0f);
+  float rgba[4];
+  CurrentGlColor(rgba);
+  EXPECT_NEAR(rgba[2], 30 / 255.0f, 1e-6);
   before = calls();
   const Long funcs = GL2DCalls.blendFuncs;
   SetBlend(0);

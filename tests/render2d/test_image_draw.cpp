@@ -11,71 +11,40 @@ constexpr Int kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 
 using ImageDraw = DisplayTest;
 
-TEST_F(ImageDraw, NewImageAfterActivationTakesTheDefaultFlags) {
-  TImage* image = NewImage(32, 32, 1, -1);
-  EXPECT_EQ(image->flags, 11);
-  EXPECT_EQ(image->FrameCount(), 1);
-  EXPECT_EQ(image->handleX + image->handleY, 0.0f);
-  EXPECT_EQ(image->pixmaps->RefElements()[0], nullptr) << "no pixmap until locked";
-  TPixmap* p = LockImagePixels(image, 0, 1, 1);
-  EXPECT_EQ(p->format, PIXFMT_RGBA32);
-  EXPECT_EQ(p->pitch, 128);
-  EXPECT_EQ(LockImagePixels(image, 0, 1, 0), p);
-}
-
-TEST_F(ImageDraw, FrameIsPlacedAndTurnedAboutItsHandle) {
-  // Left half red, right half blue: the halves show which way it turned.
+// Left half red, right half blue: the halves show which way it turned.
+TEST_F(ImageDraw, FrameIsPlacedStretchedAndTurnedAboutItsHandle) {
   TImage* image = NewImage(32, 32, 1, 0);
   TPixmap* p = LockImagePixels(image, 0, 1, 1);
   for (Int y = 0; y < 32; ++y)
     for (Int x = 0; x < 32; ++x) p->SetPixel(x, y, Int(0xFF000000u) | (x < 16 ? kRed : kBlue));
   SetImageHandlePoint(image, 16, 16);
-
-  DrawImageFrame(image, 100, 100, 0);
-  TPixmap* shot = CapturePixmap(0, 0, 200, 200);
-  Box red = FindColour(shot, kRed), blue = FindColour(shot, kBlue);
-  EXPECT_EQ(red.left, 84);
-  EXPECT_EQ(red.right, 99);
-  EXPECT_EQ(blue.right, 115);
-  EXPECT_EQ(red.top, 84);
-  EXPECT_EQ(red.bottom, 115);
-
-  Cls();
-  SetDrawRotation(90);
-  DrawImageFrame(image, 100, 100, 0);
-  shot = CapturePixmap(0, 0, 200, 200);
-  red = FindColour(shot, kRed);
-  blue = FindColour(shot, kBlue);
-  // Local x runs down the screen now: the left half lands on top.
-  EXPECT_EQ(red.left, 84);
-  EXPECT_EQ(red.right, 115);
-  EXPECT_EQ(red.top, 84);
-  EXPECT_EQ(red.bottom, 99);
-  EXPECT_EQ(blue.top, 100);
-  EXPECT_EQ(blue.bottom, 115);
-
-  // The draw origin moves it; the 2D draw handle does not.
-  Cls();
-  SetDrawTransform(0, 1, 1);
-  SetDrawOrigin(10, 20);
-  SetDrawHandle(50, 50);
-  DrawImageFrame(image, 100, 100, 0);
-  shot = CapturePixmap(0, 0, 200, 200);
-  red = FindColour(shot, kRed);
-  EXPECT_EQ(red.left, 94);
-  EXPECT_EQ(red.top, 104);
-}
-
-TEST_F(ImageDraw, StretchedFrameCoversTheGivenSize) {
-  TImage* image = NewImage(8, 8, 1, 0);
-  FillImage(image, Int(0xFF000000u) | kGreen);
-  SetImageHandlePoint(image, 2, 3);
-  DrawImageStretched(image, 50, 60, 40, 20, 0);
-  Box green = FindColour(CapturePixmap(0, 0, 200, 200), kGreen);
-  EXPECT_EQ(green.left, 48);
-  EXPECT_EQ(green.right, 87);
-  EXPECT_EQ(green.top, 57);
-  EXPECT_EQ(green.bottom, 76);
+  const struct {
+    Float rotation, originX, originY, drawHandle, stretch;
+    Box red, blue;
+  } cases[] = {
+      {0, 0, 0, 0, 0, {84, 84, 99, 115}, {100, 84, 115, 115}},
+      // Local x runs down the screen now: the left half lands on top.
+      {90, 0, 0, 0, 0, {84, 84, 115, 99}, {84, 100, 115, 115}},
+      // The draw origin moves it; the 2D draw handle does not.
+      {0, 10, 20, 50, 0, {94, 104, 109, 135}, {110, 104, 125, 135}},
+      // Stretched to 40 x 20, the image's handle is not scaled with it.
+      {0, 0, 0, 0, 1, {84, 84, 103, 103}, {104, 84, 123, 103}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "rotation " << c.rotation << " stretch " << c.stretch);
+    Cls();
+    SetDrawTransform(c.rotation, 1, 1);
+    SetDrawOrigin(c.originX, c.originY);
+    SetDrawHandle(c.drawHandle, c.drawHandle);
+    if (c.stretch) {
+      DrawImageStretched(image, 100, 100, 40, 20, 0);
+    } else {
+      DrawImageFrame(image, 100, 100, 0);
+    }
+    TPixmap* shot = CapturePixmap(0, 0, 200, 200);
+    EXPECT_EQ(FindColour(shot, kRed), c.red);
+    EXPECT_EQ(FindColour(shot, kBlue), c.blue);
+  }
 }
 
 TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
@@ -99,11 +68,8 @@ TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
   SetDrawRotation(90);
   SetImageHandlePoint(image, 0, 0);
   DrawImageFrame(image, 300, 100, 0);
-  Box green = FindColour(CapturePixmap(0, 0, 640, 480), kGreen);
-  EXPECT_EQ(green.top, 100) << "column 0 becomes the top row";
-  EXPECT_EQ(green.bottom, 100);
-  EXPECT_EQ(green.left, 268);
-  EXPECT_EQ(green.right, 299);
+  // Column 0 becomes the top row.
+  EXPECT_EQ(FindColour(CapturePixmap(0, 0, 640, 480), kGreen), (Box{268, 100, 299, 100}));
 
   // A smaller clipping rectangle bounds the tiles (scissor) and moves the
   // first tile with it.
@@ -128,11 +94,7 @@ TEST_F(ImageDraw, TilesFillTheClipRectOnTheImagesGridAndIgnoreTheMatrix) {
   TileImageArea(image, 10, 7, 0);
   SetClipRect(0, 0, 640, 480);
   shot = CapturePixmap(0, 0, 640, 480);
-  Box blue = FindColour(shot, kBlue);
-  EXPECT_EQ(blue.left, 100);
-  EXPECT_EQ(blue.right, 169);
-  EXPECT_EQ(blue.top, 50);
-  EXPECT_EQ(blue.bottom, 89);
+  EXPECT_EQ(FindColour(shot, kBlue), (Box{100, 50, 169, 89}));
   EXPECT_EQ(Rgb(shot, 106, 60), kGreen);
   EXPECT_EQ(Rgb(shot, 138, 60), kGreen);
 }
@@ -182,9 +144,7 @@ TEST_F(ImageDraw, CaptureKeysTheModuleMaskColour) {
   // Drawn back elsewhere in masked blend mode, only the square shows.
   Cls();
   DrawImageFrame(image, 300, 300, 0);
-  Box blue = FindColour(CapturePixmap(0, 0, 640, 480), kBlue);
-  EXPECT_EQ(blue.left, 302);
-  EXPECT_EQ(blue.right, 305);
+  EXPECT_EQ(FindColour(CapturePixmap(0, 0, 640, 480), kBlue), (Box{302, 302, 305, 305}));
 }
 
 }  // namespace

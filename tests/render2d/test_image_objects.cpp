@@ -24,11 +24,12 @@ TPixmap* NumberedPixmap(Int w, Int h) {
 TEST(ImageObjects, LockMakesOnePixmapAndWriteInvalidatesTheFrame) {
   InitImageModule();
   TImage* image = TImage::CreateBlank(32, 32, 2, 0, 0, 0, 0);
+  EXPECT_EQ(PixmapOf(image, 1), nullptr) << "no pixmap until locked";
   TPixmap* p = image->LockPixmap(1, 1, 0);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->format, PIXFMT_RGBA32);
   EXPECT_EQ(p->pitch, 128);
-  EXPECT_EQ(image->LockPixmap(1, 0, 1), p);
+  EXPECT_EQ(LockImagePixels(image, 1, 0, 1), p);
   EXPECT_EQ(PixmapOf(image, 0), nullptr) << "only the locked frame gets a pixmap";
 
   Int* generations = image->frameGenerations->Elements<Int>();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 
 #include "graphics/graphics.h"
 #include "render2d/font.h"
@@ -48,7 +49,11 @@ inline Int Rgb(TPixmap* shot, Int x, Int y) { return shot->GetPixel(x, y) & 0xFF
 struct Box {
   Int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive
   bool empty() const { return right < 0; }
+  bool operator==(const Box&) const = default;
 };
+inline void PrintTo(const Box& b, std::ostream* os) {
+  *os << "(" << b.left << "," << b.top << ")-(" << b.right << "," << b.bottom << ")";
+}
 inline Box FindColour(TPixmap* shot, Int rgb) {
   Box b;
   for (Int y = 0; y < shot->height; ++y)

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "input/polled.h"
@@ -269,49 +271,52 @@ TEST(GraphicsChildCase, DelaysAndPacingAcrossWallClockSteps) {
   EXPECT_GT(wallMs - (now() - start), 10000) << "the wall clock was not stepped";
 }
 
-TEST(GraphicsInChild, SimulatedRetraces) {
+// Each child case in its own environment; none may leave the video mode
+// changed or the keyboard grabbed.
+TEST(GraphicsInChild, CasesInTheirOwnEnvironmentsLeaveTheServerAsFound) {
   REQUIRE_X_SERVER();
   const ModeLine before = ServerMode();
-  const std::string preload = LIFESIM_RETRACESIM;
+  using Env = std::map<std::string, std::string>;
   // Under the sanitizers the preloaded library comes before their runtime.
-  const std::string asan = "detect_leaks=0:verify_asan_link_order=0";
-  for (const char* jitter : {"0", "2"}) {
-    const int status = RunChildCase("HardwareSyncAtSixtyHertz",
-                                    {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan},
-                                     {"LIFESIM_RETRACE_HZ", "60"},
-                                     {"LIFESIM_RETRACE_JITTER_MS", jitter}});
-    EXPECT_EQ(status, 0) << "jitter " << jitter;
-  }
-  const struct {
-    const char *hz, *offer, *force, *keptOn;
-  } cases[] = {
-      {"75", "EXT,SGI", "0", "0"}, {"75", "MESA,SGI", "0", "0"}, {"75", "SGI", "0", "1"},
-      {"50", "SGI", "0", "1"},     {"50", "EXT", "1", "1"},
+  const Env asan = {{"ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0"}};
+  // Empty values are left unset.
+  auto retraces = [&](const char* hz, const char* jitter, const char* offer, const char* force,
+                      const char* keptOn) {
+    Env env = asan;
+    env.insert({{"LD_PRELOAD", LIFESIM_RETRACESIM}, {"LIFESIM_RETRACE_HZ", hz},
+                {"LIFESIM_RETRACE_JITTER_MS", jitter}, {"LIFESIM_RETRACE_OFFER", offer},
+                {"LIFESIM_RETRACE_FORCE", force}, {"EXPECT_KEPT_ON", keptOn}});
+    return env;
   };
-  for (const auto& c : cases) {
-    const int status = RunChildCase(
-        "SoftwarePacingOnAnotherRate",
-        {{"LD_PRELOAD", preload}, {"ASAN_OPTIONS", asan}, {"LIFESIM_RETRACE_HZ", c.hz},
-         {"LIFESIM_RETRACE_OFFER", c.offer}, {"LIFESIM_RETRACE_FORCE", c.force},
-         {"EXPECT_KEPT_ON", c.keptOn}});
-    EXPECT_EQ(status, 0)
-        << c.hz << " Hz offering " << c.offer << (c.force[0] == '1' ? ", forced" : "");
+  Env wallClock = asan;
+  wallClock.insert({{"LD_PRELOAD", LIFESIM_CALLSHIM},
+                    {"LIFESIM_SHIM_WALLCLOCK", "150:+20000,300:-25000,1000:+20000"}});
+  const struct {
+    const char* child;
+    Env env;
+    int status;
+  } runs[] = {
+      {"NoDisplayGivesNull", {{"DISPLAY", ""}}, 0},
+      // The signal is reported at the next Flip; the at-exit routines put
+      // the video mode back.
+      {"TerminatedAtAFlip", {}, 255},
+      {"DelaysAndPacingAcrossWallClockSteps", wallClock, 0},
+      {"HardwareSyncAtSixtyHertz", retraces("60", "0", "", "", ""), 0},
+      {"HardwareSyncAtSixtyHertz", retraces("60", "2", "", "", ""), 0},
+      {"SoftwarePacingOnAnotherRate", retraces("75", "", "EXT,SGI", "0", "0"), 0},
+      {"SoftwarePacingOnAnotherRate", retraces("75", "", "MESA,SGI", "0", "0"), 0},
+      {"SoftwarePacingOnAnotherRate", retraces("75", "", "SGI", "0", "1"), 0},
+      {"SoftwarePacingOnAnotherRate", retraces("50", "", "SGI", "0", "1"), 0},
+      {"SoftwarePacingOnAnotherRate", retraces("50", "", "EXT", "1", "1"), 0},
+  };
+  for (const auto& run : runs) {
+    std::string env;
+    for (const auto& [key, value] : run.env) env += " " + key + "=" + value;
+    SCOPED_TRACE(run.child + env);
+    EXPECT_EQ(RunChildCase(run.child, run.env), run.status);
+    EXPECT_EQ(ServerMode(), before);
+    EXPECT_TRUE(KeyboardFree());
   }
-  EXPECT_EQ(ServerMode(), before);
-}
-
-TEST(GraphicsInChild, WallClockSteps) {
-  REQUIRE_X_SERVER();
-  const int status = RunChildCase(
-      "DelaysAndPacingAcrossWallClockSteps",
-      {{"LD_PRELOAD", LIFESIM_CALLSHIM},
-       {"ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0"},
-       {"LIFESIM_SHIM_WALLCLOCK", "150:+20000,300:-25000,1000:+20000"}});
-  EXPECT_EQ(status, 0);
-}
-
-TEST(GraphicsInChild, NoDisplayAtAll) {
-  EXPECT_EQ(RunChildCase("NoDisplayGivesNull", {{"DISPLAY", ""}}), 0);
 }
 
 TEST(GraphicsInChild, OnlyAnotherRateOfTheSize) {
@@ -320,16 +325,6 @@ TEST(GraphicsInChild, OnlyAnotherRateOfTheSize) {
   EXPECT_EQ(RunChildCase("SixtyHertzAskedOnASeventyFiveHertzServer",
                          {{"DISPLAY", server.display()}}),
             0);
-}
-
-// The signal is reported at the next Flip; the at-exit routines put the
-// video mode back.
-TEST(GraphicsInChild, SignalRestoresTheMode) {
-  REQUIRE_X_SERVER();
-  const ModeLine before = ServerMode();
-  EXPECT_EQ(RunChildCase("TerminatedAtAFlip", {}), 255);
-  EXPECT_EQ(ServerMode(), before);
-  EXPECT_TRUE(KeyboardFree());
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST(GL2DChildCase, StateAfterTheFirstGraphics) {
   EXPECT_EQ(ref, 0.5f);
   glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
   EXPECT_TRUE(clear[0] == 0 && clear[1] == 0 && clear[2] == 0 && clear[3] == 1);
-  CurrentGlColor(colour);
+  glGetFloatv(GL_CURRENT_COLOR, colour);
   EXPECT_TRUE(colour[0] == 1 && colour[1] == 1 && colour[2] == 1 && colour[3] == 1);
   // The drawing made during the sync test to prepare the first frame's
   // code left no texture behind, none bound and texturing off.
@@ -78,7 +78,7 @@ TEST_F(GL2DState, BlendCacheSkipsRepeatsAndReselectionKeepsTheRestOfTheState) {
   MakeGraphicsCurrent(g);
   EXPECT_EQ(GetDrawRotation(), 30.0f);
   float rgba[4];
-  CurrentGlColor(rgba);
+  glGetFloatv(GL_CURRENT_COLOR, rgba);
   EXPECT_NEAR(rgba[2], 30 / 255.0f, 1e-6);
   before = calls();
   const Long funcs = GL2DCalls.blendFuncs;
@@ -124,13 +124,13 @@ TEST_F(GL2DState, ColourAndAlphaAreClampedForDisplayOnly) {
   const std::pair<Float, float> alphas[] = {{1.5f, 1}, {-0.2f, 0}, {nan, 0}, {0.5f, 127 / 255.0f}};
   for (const auto& [in, out] : alphas) {
     SetAlpha(in);
-    CurrentGlColor(rgba);
+    glGetFloatv(GL_CURRENT_COLOR, rgba);
     EXPECT_NEAR(rgba[3], out, 1e-6f) << "alpha " << in;
     EXPECT_EQ(rgba[0], 1.0f) << "the colour bytes keep their values";
   }
   EXPECT_EQ(GetAlpha(), 0.5f);
   SetColor(0, 0, 0);  // keeps the alpha byte
-  CurrentGlColor(rgba);
+  glGetFloatv(GL_CURRENT_COLOR, rgba);
   EXPECT_NEAR(rgba[3], 127 / 255.0f, 1e-6f);
   SetClearColor(255, 128, -4);
   GLfloat clear[4];
@@ -152,11 +152,10 @@ TEST_F(GL2DState, CaptureGivesTheTopRowFirstAndPaintWritesItUpright) {
   TPixmap* p = CapturePixmap(0, 0, 2, 2);
   EXPECT_TRUE(p->width == 2 && p->height == 2 && p->format == PIXFMT_RGBA32);
   for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(PixmapRgb(p, i % 2, i / 2),
-              uint32_t(colours[i][0] << 16 | colours[i][1] << 8 | colours[i][2]));
+    EXPECT_EQ(Rgb(p, i % 2, i / 2), colours[i][0] << 16 | colours[i][1] << 8 | colours[i][2]);
   TPixmap* edge = CapturePixmap(-1, 0, 2, 1);  // half outside the window
   EXPECT_EQ(edge->GetPixel(0, 0), 0);
-  EXPECT_EQ(PixmapRgb(edge, 1, 0), 0xff0000u);
+  EXPECT_EQ(Rgb(edge, 1, 0), 0xff0000);
   SetBlend(BLEND_TRANSLUCENT);
   PaintPixmap(CapturePixmap(0, 0, 3, 2), 200, 100);
   EXPECT_EQ(ScreenPixel(200, 100), 0xff0000u);

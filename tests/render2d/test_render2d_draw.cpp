@@ -57,7 +57,7 @@ TEST_F(Draw2D, ShapesUnderHandleRotationScaleAndOriginCoverExactPixels) {
   block->SetPixel(1, 0, Int(0xff00ff00u));
   PaintPixmap(block, 300, 300);
   EXPECT_EQ(ScreenPixel(300, 300), 0x00ff00u);
-  EXPECT_EQ(PixmapRgb(CapturePixmap(301, 300, 1, 1), 0, 0), 0x00ff00u);
+  EXPECT_EQ(Rgb(CapturePixmap(301, 300, 1, 1), 0, 0), 0x00ff00);
 }
 
 TEST_F(Draw2D, ClipRectLimitsClearingAndDrawing) {

@@ -8,6 +8,7 @@
 #include "render2d/font.h"
 #include "render2d/image.h"
 #include "tests/render2d/test_render2d_support.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -54,11 +55,11 @@ TEST(Render2DState, FirstActivationGivesDefaultsReopeningFreshOnesAndClosingNone
   EXPECT_EQ(first->colorBlue, 3);
   // With no open graphics the calls raise the null object error.
   EndGraphics();
-  const ClassRecord* null = &TNullAccessError::classRecord;
-  EXPECT_EQ(RaisedClass([] { SetColor(1, 2, 3); }), null);
-  EXPECT_EQ(RaisedClass([] { SetDrawRotation(10); }), null);
-  EXPECT_EQ(RaisedClass([] { DrawRect(0, 0, 1, 1); }), null);
-  EXPECT_EQ(RaisedClass([] { CapturePixmap(0, 0, 1, 1); }), null);
+  const std::string null = ToStd(kxErrorText(New<TNullAccessError>()));
+  EXPECT_EQ(Raised([] { SetColor(1, 2, 3); }), null);
+  EXPECT_EQ(Raised([] { SetDrawRotation(10); }), null);
+  EXPECT_EQ(Raised([] { DrawRect(0, 0, 1, 1); }), null);
+  EXPECT_EQ(Raised([] { CapturePixmap(0, 0, 1, 1); }), null);
 }
 
 using Render2DMatrix = Window2DTest;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "graphics/font8x16.h"
-#include "tests/render2d/test_image_support.h"
+#include "tests/render2d/test_render2d_support.h"
 #include "tests/support/test_util.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // generation.
 #include <gtest/gtest.h>
 
-#include "tests/render2d/test_image_support.h"
+#include "tests/render2d/test_render2d_support.h"
 
 namespace {
 

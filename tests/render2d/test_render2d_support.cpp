@@ -29,9 +29,3 @@ uint32_t ScreenPixel(int x, int y) {
     }
   return ::testing::AssertionSuccess();
 }
-
-void Window2DTest::SetUp() {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server";
-  ASSERT_NE(OpenWindow2D(), nullptr);
-  SetBlend(BLEND_OPAQUE);
-}

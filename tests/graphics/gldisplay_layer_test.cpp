@@ -5,6 +5,8 @@
 
 #include <GL/glx.h>
 
+#include <vector>
+
 namespace {
 
 class GLDisplayLayer : public testing::Test {
@@ -30,17 +32,11 @@ TEST_F(GLDisplayLayer, FullScreenSwitchesGrabsAndRestoresTheMode) {
   ASSERT_NE(before[0], 640) << "the server should start in another mode";
   GLDisplayContext* c = GLDisplayCreate(640, 480, 32, 60, 2);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(ServerMode()[0], 640);
-  EXPECT_EQ(ServerMode()[1], 480);
-  EXPECT_EQ(ServerMode()[2], 60);
-
+  const ModeLine mode = ServerMode();
+  EXPECT_EQ(std::vector<int>(mode.begin(), mode.begin() + 3), (std::vector<int>{640, 480, 60}));
   XWindowAttributes a = WindowAttributes(c->window);
-  EXPECT_TRUE(a.override_redirect);
-  EXPECT_EQ(a.map_state, IsViewable);
-  EXPECT_EQ(a.x, 0);
-  EXPECT_EQ(a.y, 0);
-  EXPECT_EQ(a.width, 640);
-  EXPECT_EQ(a.height, 480);
+  EXPECT_EQ((std::vector<int>{a.override_redirect, a.map_state, a.x, a.y, a.width, a.height}),
+            (std::vector<int>{1, IsViewable, 0, 0, 640, 480}));
   EXPECT_FALSE(KeyboardFree());
 
   // Warped to the window's corner, then confined to the window.
@@ -49,12 +45,10 @@ TEST_F(GLDisplayLayer, FullScreenSwitchesGrabsAndRestoresTheMode) {
   int rx = -1, ry = -1, wx, wy;
   unsigned mask;
   XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
-  EXPECT_EQ(rx, 0);
-  EXPECT_EQ(ry, 0);
+  EXPECT_TRUE(rx == 0 && ry == 0) << rx << "," << ry;
   XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, 1000, 700);
   XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
-  EXPECT_LT(rx, 640);
-  EXPECT_LT(ry, 480);
+  EXPECT_TRUE(rx < 640 && ry < 480) << rx << "," << ry;
 
   Int s[5];
   GLDisplayQuerySettings(c, &s[0], &s[1], &s[2], &s[3], &s[4]);
@@ -87,10 +81,8 @@ TEST_F(GLDisplayLayer, WindowedHiddenAndFailedCreationsLeaveModeAndGrabs) {
   EXPECT_EQ(ServerMode(), before);
   EXPECT_TRUE(KeyboardFree());
   XWindowAttributes a = WindowAttributes(c->window);
-  EXPECT_FALSE(a.override_redirect);
-  EXPECT_EQ(a.map_state, IsViewable);
-  EXPECT_EQ(a.width, 320);
-  EXPECT_EQ(c->hertz, 75);
+  EXPECT_EQ((std::vector<int>{a.override_redirect, a.map_state, a.width, int(c->hertz)}),
+            (std::vector<int>{0, IsViewable, 320, 75}));
 
   // Every display flag at once: the attribute list has room for all of them
   // and the window keeps its size (ASan reports the overflow otherwise).
@@ -102,9 +94,8 @@ TEST_F(GLDisplayLayer, WindowedHiddenAndFailedCreationsLeaveModeAndGrabs) {
   GLDisplayContext* hidden = GLDisplayCreate(0, 0, 0, 0, 0);
   ASSERT_NE(hidden, nullptr);
   a = WindowAttributes(hidden->window);
-  EXPECT_EQ(a.map_state, IsUnmapped);
-  EXPECT_EQ(a.width, 100);
-  EXPECT_EQ(a.height, 100);
+  EXPECT_EQ((std::vector<int>{a.map_state, a.width, a.height}),
+            (std::vector<int>{IsUnmapped, 100, 100}));
   GLDisplayClose(hidden);
   GLDisplayClose(c);
 }
@@ -114,13 +105,12 @@ TEST_F(GLDisplayLayer, SwapIntervalIsRequestedOncePerChangeAndContext) {
   ASSERT_NE(c, nullptr);
   GLDisplaySelect(c);
   const Int base = GLDisplaySwapIntervalRequests();
-  const Int syncs[] = {1, 1, 0, 0, 7};  // any nonzero sync is 1
-  const Int requests[] = {1, 1, 2, 2, 3};
-  const Int last[] = {1, 1, 0, 0, 1};
-  for (int i = 0; i < 5; ++i) {
-    GLDisplayFlip(syncs[i]);
-    EXPECT_EQ(GLDisplaySwapIntervalRequests(), base + requests[i]) << "flip " << i;
-    EXPECT_EQ(GLDisplayLastSwapInterval(), last[i]) << "flip " << i;
+  // sync, then requests so far and the interval swapped with: any nonzero sync is 1.
+  const Int flips[][3] = {{1, 1, 1}, {1, 1, 1}, {0, 2, 0}, {0, 2, 0}, {7, 3, 1}};
+  for (const auto& f : flips) {
+    GLDisplayFlip(f[0]);
+    EXPECT_EQ(GLDisplaySwapIntervalRequests() - base, f[1]) << "sync " << f[0];
+    EXPECT_EQ(GLDisplayLastSwapInterval(), f[2]) << "sync " << f[0];
   }
   GLDisplayContext* other = GLDisplayCreate(64, 64, 0, 60, 2);
   ASSERT_NE(other, nullptr);

@@ -11,7 +11,6 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "graphics/gldisplay.h"
@@ -54,18 +53,10 @@ inline XWindowAttributes WindowAttributes(unsigned long window) {
   return a;
 }
 
-// The source tree: from the environment, else from the build directory's
-// cache (this program lives in BUILD/tests).
+// The source tree: from the environment, else the one this was built from.
 inline std::string SourceDir() {
-  if (const char* src = getenv("LIFESIM_SOURCE_DIR")) return src;
-  char exe[4096] = {};
-  if (readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0) return ".";
-  std::string cache = std::string(exe).substr(0, std::string(exe).rfind("/tests/")) + "/CMakeCache.txt";
-  std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=", line;
-  std::ifstream in(cache);
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return line.substr(key.size());
-  return ".";
+  const char* src = getenv("LIFESIM_SOURCE_DIR");
+  return src ? src : LIFESIM_SOURCE_DIR;
 }
 
 // A server of another configuration for one test, stopped on destruction.

@@ -90,7 +90,7 @@ TEST_F(PixmapTest, GetAndSetPixelFollowTheLayouts) {
     }
 }
 
-TEST_F(PixmapTest, SizesPitchesAndCapacities) {
+TEST_F(PixmapTest, SizesPitchesCapacitiesAndRequestsTooLarge) {
   TPixmap* p = NewPixmap(3, 2, PIXFMT_RGB24, 4);
   EXPECT_EQ(GetPixmapPitch(p), 12);
   EXPECT_EQ(p->capacity, 24);
@@ -112,6 +112,9 @@ TEST_F(PixmapTest, SizesPitchesAndCapacities) {
   }
   EXPECT_EQ(ScalePixmap(p, -4, 3)->capacity, 0);
   EXPECT_EQ(PixmapSubWindow(p, 0, 0, -1, 2)->width, 0);
+  // Oversized and null requests raise.
+  EXPECT_EQ(Raised([] { NewPixmap(1 << 20, 1 << 20, PIXFMT_RGBA32, 4); }).rfind("Attempt to", 0), 0u);
+  EXPECT_EQ(Raised([] { GetPixmapWidth(nullptr); }), ToStd(kxErrorText(New<TNullAccessError>())));
 }
 
 TEST_F(PixmapTest, UnknownFormatIdsTouchNoMemory) {
@@ -132,11 +135,6 @@ TEST_F(PixmapTest, UnknownFormatIdsTouchNoMemory) {
     target->PasteFrom(MirrorPixmapX(p), 0, 0);
     EXPECT_EQ(target->GetPixel(3, 2), Int(0xFF000000));
   }
-}
-
-TEST_F(PixmapTest, OversizedAndNullRequestsRaise) {
-  EXPECT_EQ(Raised([] { NewPixmap(1 << 20, 1 << 20, PIXFMT_RGBA32, 4); }).rfind("Attempt to", 0), 0u);
-  EXPECT_EQ(Raised([] { GetPixmapWidth(nullptr); }), ToStd(kxErrorText(New<TNullAccessError>())));
 }
 
 // Pixel coordinates, windows and paste positions outside the pixmap raise

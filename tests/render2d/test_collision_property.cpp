@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "render2d/collision.h"
-#include "tests/render2d/test_image_support.h"
+#include "tests/render2d/test_render2d_support.h"
 
 namespace {
 

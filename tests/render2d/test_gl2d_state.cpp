@@ -1,5 +1,7 @@
-// The OpenGL state the 2D driver leaves: projection and defaults after the
-// first Graphics, the blend cache, blend modes, clamping and capture.
+// The 2D state: defaults on first activation and fresh ones on reopening,
+// the draw matrix, calls with no open graphics; and the OpenGL state the
+// driver leaves: projection and defaults after the first Graphics, the blend
+// cache, blend modes, clamping and capture.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -7,10 +9,76 @@
 #include <cstdlib>
 #include <limits>
 
+#include "render2d/collision.h"
 #include "tests/render2d/test_render2d_support.h"
 #include "tests/support/test_util.h"
 
 namespace {
+
+void ExpectDefaults() {
+  Int r, g, b, x, y, w, h;
+  Float sx, sy, ox, oy, hx, hy;
+  GetColor(&r, &g, &b);
+  EXPECT_EQ(r + g + b, 3 * 255);
+  GetClearColor(&r, &g, &b);
+  EXPECT_EQ(r + g + b, 0);
+  GetClipRect(&x, &y, &w, &h);
+  EXPECT_TRUE(x == 0 && y == 0 && w == 640 && h == 480);
+  GetDrawScale(&sx, &sy);
+  GetDrawOrigin(&ox, &oy);
+  GetDrawHandle(&hx, &hy);
+  EXPECT_TRUE(sx == 1 && sy == 1 && ox == 0 && oy == 0 && hx == 0 && hy == 0);
+  EXPECT_EQ(GetAlpha(), 1.0f);
+  EXPECT_EQ(GetBlend(), BLEND_MASKED);
+  EXPECT_EQ(GetLineThickness(), 1.0f);
+  EXPECT_EQ(GetDefaultImageFlags(), IMAGE_MASKED | IMAGE_FILTERED);
+  TImage* image = NewImage(8, 8, 1, -1);
+  EXPECT_EQ(image->flags, IMAGE_MASKED | IMAGE_FILTERED | IMAGE_DYNAMIC);
+  EXPECT_TRUE(image->FrameCount() == 1 && image->handleX == 0 && image->handleY == 0);
+  EXPECT_NE(GetTextFont(), nullptr);
+  EXPECT_EQ(GetTextFont(), DefaultTextFont());
+}
+
+TEST(Render2DState, FirstActivationGivesDefaultsReopeningFreshOnesAndClosingNone) {
+  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "this test needs an X server";
+  ASSERT_NE(OpenWindow2D(), nullptr);
+  TRender2DGraphics* first = CurrentRender2D();
+  EXPECT_EQ(Cast<TRender2DGraphics>(CurrentGraphics()), first);
+  EXPECT_EQ(CurrentRender2DDriver(), GLRender2DDriver());
+  ExpectDefaults();
+  SetColor(1, 2, 3);
+  SetBlend(BLEND_TRANSLUCENT);
+  SetDrawTransform(10, 4, 4);
+  SetDrawOrigin(5, 5);
+  ASSERT_NE(OpenWindow2D(), nullptr);
+  EXPECT_NE(CurrentRender2D(), first);
+  ExpectDefaults();
+  // The closed object lets go of its display and keeps what was set on it.
+  EXPECT_EQ(first->graphics.get(), nullptr);
+  EXPECT_EQ(first->colorBlue, 3);
+  // With no open graphics the calls raise the null object error.
+  EndGraphics();
+  const std::string null = ToStd(kxErrorText(New<TNullAccessError>()));
+  EXPECT_EQ(Raised([] { SetColor(1, 2, 3); }), null);
+  EXPECT_EQ(Raised([] { SetDrawRotation(10); }), null);
+  EXPECT_EQ(Raised([] { DrawRect(0, 0, 1, 1); }), null);
+  EXPECT_EQ(Raised([] { CapturePixmap(0, 0, 1, 1); }), null);
+}
+
+using Render2DMatrix = Window2DTest;
+
+TEST_F(Render2DMatrix, RotationAndScaleMakeTheMatrixThatCollisionsShare) {
+  TRender2DGraphics* g = CurrentRender2D();
+  SetDrawRotation(90);
+  EXPECT_NEAR(g->ix, 0, 1e-6);
+  EXPECT_NEAR(g->iy, -1, 1e-6);
+  EXPECT_NEAR(g->jx, 1, 1e-6);
+  EXPECT_NEAR(g->jy, 0, 1e-6);
+  SetDrawTransform(30, 2, -1);
+  Float m[4];
+  GetCollisionMatrix(&m[0], &m[1], &m[2], &m[3]);
+  EXPECT_TRUE(m[0] == g->ix && m[1] == g->iy && m[2] == g->jx && m[3] == g->jy);
+}
 
 GLint Integer(GLenum what) {
   GLint v = 0;
@@ -38,7 +106,7 @@ TEST(GL2DChildCase, StateAfterTheFirstGraphics) {
   EXPECT_EQ(ref, 0.5f);
   glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
   EXPECT_TRUE(clear[0] == 0 && clear[1] == 0 && clear[2] == 0 && clear[3] == 1);
-  CurrentGlColor(colour);
+  glGetFloatv(GL_CURRENT_COLOR, colour);
   EXPECT_TRUE(colour[0] == 1 && colour[1] == 1 && colour[2] == 1 && colour[3] == 1);
   // The drawing made during the sync test to prepare the first frame's
   // code left no texture behind, none bound and texturing off.
@@ -61,17 +129,25 @@ TEST(GL2DFullScreen, StateAfterTheFirstGraphics) {
 
 using GL2DState = Window2DTest;
 
-TEST_F(GL2DState, BlendCacheSkipsRepeatedModes) {
+TEST_F(GL2DState, BlendCacheSkipsRepeatsAndReselectionKeepsTheRestOfTheState) {
   SetBlend(BLEND_TRANSLUCENT);
   auto calls = [] { return GL2DCalls.enables + GL2DCalls.disables + GL2DCalls.blendFuncs; };
   Long before = calls();
   SetBlend(BLEND_TRANSLUCENT);
   EXPECT_EQ(calls(), before);
-  // Reselection empties the cache: SetBlend(0) then makes no call and the
-  // next mode always reaches OpenGL.
+  // Reselection keeps the state and pushes the colour to OpenGL again, but
+  // empties the blend cache: SetBlend(0) then makes no call and the next
+  // mode always reaches OpenGL.
+  SetColor(10, 20, 30);
+  SetDrawRotation(30);
   TGraphics* g = CurrentGraphics();
   MakeGraphicsCurrent(nullptr);
+  glColor4f(0, 0, 0, 0);
   MakeGraphicsCurrent(g);
+  EXPECT_EQ(GetDrawRotation(), 30.0f);
+  float rgba[4];
+  glGetFloatv(GL_CURRENT_COLOR, rgba);
+  EXPECT_NEAR(rgba[2], 30 / 255.0f, 1e-6);
   before = calls();
   const Long funcs = GL2DCalls.blendFuncs;
   SetBlend(0);
@@ -116,13 +192,13 @@ TEST_F(GL2DState, ColourAndAlphaAreClampedForDisplayOnly) {
   const std::pair<Float, float> alphas[] = {{1.5f, 1}, {-0.2f, 0}, {nan, 0}, {0.5f, 127 / 255.0f}};
   for (const auto& [in, out] : alphas) {
     SetAlpha(in);
-    CurrentGlColor(rgba);
+    glGetFloatv(GL_CURRENT_COLOR, rgba);
     EXPECT_NEAR(rgba[3], out, 1e-6f) << "alpha " << in;
     EXPECT_EQ(rgba[0], 1.0f) << "the colour bytes keep their values";
   }
   EXPECT_EQ(GetAlpha(), 0.5f);
   SetColor(0, 0, 0);  // keeps the alpha byte
-  CurrentGlColor(rgba);
+  glGetFloatv(GL_CURRENT_COLOR, rgba);
   EXPECT_NEAR(rgba[3], 127 / 255.0f, 1e-6f);
   SetClearColor(255, 128, -4);
   GLfloat clear[4];
@@ -143,13 +219,11 @@ TEST_F(GL2DState, CaptureGivesTheTopRowFirstAndPaintWritesItUpright) {
   }
   TPixmap* p = CapturePixmap(0, 0, 2, 2);
   EXPECT_TRUE(p->width == 2 && p->height == 2 && p->format == PIXFMT_RGBA32);
-  EXPECT_EQ(PixmapRgb(p, 0, 0), 0xff0000u);
-  EXPECT_EQ(PixmapRgb(p, 1, 0), 0x00ff00u);
-  EXPECT_EQ(PixmapRgb(p, 0, 1), 0x0000ffu);
-  EXPECT_EQ(PixmapRgb(p, 1, 1), 0xffff00u);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Rgb(p, i % 2, i / 2), colours[i][0] << 16 | colours[i][1] << 8 | colours[i][2]);
   TPixmap* edge = CapturePixmap(-1, 0, 2, 1);  // half outside the window
   EXPECT_EQ(edge->GetPixel(0, 0), 0);
-  EXPECT_EQ(PixmapRgb(edge, 1, 0), 0xff0000u);
+  EXPECT_EQ(Rgb(edge, 1, 0), 0xff0000);
   SetBlend(BLEND_TRANSLUCENT);
   PaintPixmap(CapturePixmap(0, 0, 3, 2), 200, 100);
   EXPECT_EQ(ScreenPixel(200, 100), 0xff0000u);

@@ -73,11 +73,9 @@ TEST_F(GL2DTexture, SizeCoordinatesAndPadding) {
 }
 
 TEST_F(GL2DTexture, PaintShowsThePictureAndCachesSkipRepeats) {
+  const uint32_t rgb[4] = {0xff0000u, 0x00ff00u, 0x0000ffu, 0xffffffu};
   TPixmap* p = NewPixmap(2, 2, PIXFMT_RGBA32, 4);
-  p->SetPixel(0, 0, Int(0xffff0000u));
-  p->SetPixel(1, 0, Int(0xff00ff00u));
-  p->SetPixel(0, 1, Int(0xff0000ffu));
-  p->SetPixel(1, 1, Int(0xffffffffu));
+  for (int i = 0; i < 4; ++i) p->SetPixel(i % 2, i / 2, Int(0xff000000u | rgb[i]));
   TGLTextureFrame* f = MakeFrame(p, 0);
   GL2DCallCounts before = GL2DCalls;
   f->Paint(0, 0, 2, 2, 10, 10);
@@ -89,10 +87,10 @@ TEST_F(GL2DTexture, PaintShowsThePictureAndCachesSkipRepeats) {
   DrawRect(52, 50, 1, 1);
   EXPECT_EQ(GL2DCalls.binds + GL2DCalls.enables, before.binds + before.enables);
   EXPECT_EQ(GL2DCalls.disables - before.disables, 1);
-  EXPECT_EQ(ScreenPixel(10, 10), 0xff0000u);
-  EXPECT_EQ(ScreenPixel(11, 10), 0x00ff00u);
-  EXPECT_EQ(ScreenPixel(10, 11), 0x0000ffu);
-  EXPECT_EQ(ScreenPixel(21, 11), 0xffffffu);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(ScreenPixel(10 + i % 2, 10 + i / 2), rgb[i]) << i;
+    EXPECT_EQ(ScreenPixel(20 + i % 2, 10 + i / 2), rgb[i]) << i;
+  }
   EXPECT_EQ(ScreenPixel(50, 50), 0xffffffu) << "rectangles are not textured";
   SetColor(0, 255, 255);  // textures are tinted by the colour
   f->Paint(0, 0, 2, 2, 30, 10);

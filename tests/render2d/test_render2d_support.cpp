@@ -20,11 +20,6 @@ uint32_t ScreenPixel(int x, int y) {
   return (uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | c[2];
 }
 
-uint32_t PixmapRgb(TPixmap* p, int x, int y) {
-  const uint8_t* c = p->PixelAddress(x, y);
-  return (uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | c[2];
-}
-
 ::testing::AssertionResult CoversExactly(int x0, int y0, int x1, int y1) {
   for (int y = y0 - 1; y <= y1; ++y)
     for (int x = x0 - 1; x <= x1; ++x) {
@@ -33,22 +28,4 @@ uint32_t PixmapRgb(TPixmap* p, int x, int y) {
         return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ")";
     }
   return ::testing::AssertionSuccess();
-}
-
-void CurrentGlColor(float rgba[4]) { glGetFloatv(GL_CURRENT_COLOR, rgba); }
-
-const ClassRecord* RaisedClass(void (*f)()) {
-  try {
-    KxTry region;
-    f();
-  } catch (const KxThrown& e) {
-    return e.error ? e.error->Class() : nullptr;
-  }
-  return nullptr;
-}
-
-void Window2DTest::SetUp() {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server";
-  ASSERT_NE(OpenWindow2D(), nullptr);
-  SetBlend(BLEND_OPAQUE);
 }

@@ -13,7 +13,7 @@ PACKAGES=(
   xdotool x11-apps x11-xkb-utils python3
   alsa-oss
   dpkg-dev lintian man-db imagemagick
-  clang libclang-rt-14-dev llvm-14
+  clang libclang-rt-14-dev llvm-14 clang-format
 )
 # The i686 build: the compiler's 32-bit support, the i686 binutils that
 # debhelper strips the i386 package with, then the :i386 twin of

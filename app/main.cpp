@@ -67,8 +67,7 @@ void ReportMemory(Long frame) {
     fclose(f);
   }
   fprintf(stderr, "lifesim-memory frame=%lld rss_kb=%ld bytes_in_use=%d\n",
-          static_cast<long long>(frame), resident * (sysconf(_SC_PAGESIZE) / 1024),
-          kxBytesInUse());
+          static_cast<long long>(frame), resident * (sysconf(_SC_PAGESIZE) / 1024), kxBytesInUse());
   fflush(stderr);
 }
 
@@ -109,8 +108,8 @@ void RunFrame() {
 
   Cls();
   afficherTexte(KX_STR("== Version 1.1.1 - 05/08/2007 =="), KX_STR("blanc"), 1, 10, 270);
-  afficherTexte(KX_STR("This life simulator uses John Horton Conway's algorithm."),
-                KX_STR("blanc"), 1, 10, 290);
+  afficherTexte(KX_STR("This life simulator uses John Horton Conway's algorithm."), KX_STR("blanc"),
+                1, 10, 290);
   afficherTexte(KX_STR("[ESC] to quit - [SPACE] to restart"), KX_STR("blanc"), 1, 10, 310);
   afficherTexte(StatusLine330(), KX_STR("blanc"), 1, 10, 330);
   demarrerRendu(iModeRendu);

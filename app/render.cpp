@@ -17,8 +17,10 @@ Int demarrerRendu(uint16_t mode) {
 Int traceTableau() {
   kxWriteStdout(KX_STR("      <TRACETABLEAU IN>      "));
   SetColor(20, 112, 10);
-  for (Int y = 20; y <= 260; y += 10) DrawLine(10, static_cast<Float>(y), 580, static_cast<Float>(y), 1);
-  for (Int x = 10; x <= 580; x += 10) DrawLine(static_cast<Float>(x), 20, static_cast<Float>(x), 260, 1);
+  for (Int y = 20; y <= 260; y += 10)
+    DrawLine(10, static_cast<Float>(y), 580, static_cast<Float>(y), 1);
+  for (Int x = 10; x <= 580; x += 10)
+    DrawLine(static_cast<Float>(x), 20, static_cast<Float>(x), 260, 1);
   kxWriteStdout(KX_STR("      <TRACETABLEAU OUT>      "));
   return 0;
 }

@@ -53,7 +53,7 @@ class TAudioDriver : public Object {
   KX_CLASS(TAudioDriver, Object)
  public:
   virtual TSound* CreateSound(TAudioSample* sample);  // Null here
-  virtual TChannel* AllocChannel();                  // Null here
+  virtual TChannel* AllocChannel();                   // Null here
 };
 
 extern Ref<TAudioDriver> AudioDriver;

@@ -54,10 +54,10 @@ class linuxaudio : public audiodevice {
   Int length = 0;  // output length in bytes
 
   // Observations for tests and benchmarks.
-  std::atomic<Int> finished{0};    // the thread function has returned
-  std::atomic<Long> blocks{0};     // blocks written in full
-  std::atomic<Long> failures{0};   // writes that failed or wrote nothing
-  Long cpuns() const;              // the thread's CPU time in ns while it runs
+  std::atomic<Int> finished{0};   // the thread function has returned
+  std::atomic<Long> blocks{0};    // blocks written in full
+  std::atomic<Long> failures{0};  // writes that failed or wrote nothing
+  Long cpuns() const;             // the thread's CPU time in ns while it runs
 
   const std::string& path() const { return devpath; }
 

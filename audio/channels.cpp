@@ -69,7 +69,8 @@ Int AllocChannelHandle() {
   table->freelist[0] = table->freelist[index];
   table->freelist[index] = 0;
   table->inuse[index] = true;
-  table->serials[index] = static_cast<Int>(static_cast<uint32_t>(table->serials[index]) + TABLE_SIZE);
+  table->serials[index] = static_cast<Int>(static_cast<uint32_t>(table->serials[index]) +
+                                           TABLE_SIZE);
   return index | table->serials[index];
 }
 

@@ -20,7 +20,8 @@
 
 namespace {
 
-constexpr Long BLOCK_NS = 1000000000LL * linuxaudio::BLOCK_VALUES / linuxaudio::CHANNELS / linuxaudio::RATE;
+constexpr Long BLOCK_NS = 1000000000LL * linuxaudio::BLOCK_VALUES / linuxaudio::CHANNELS /
+                          linuxaudio::RATE;
 // Ahead of real time by more than this, the device is not pacing us. A real
 // device holds three fragments (about 70 ms), well inside it.
 constexpr Long PACE_MARGIN_NS = 8 * BLOCK_NS;
@@ -171,7 +172,8 @@ void linuxaudio::dispose(linuxaudio* dev) {
   if (!dev) return;
   if (dev->created == 0) {
     dev->running.store(0);
-    for (Int i = 0; i < DISPOSE_WAIT_STEPS && dev->finished.load() == 0; ++i) sleepns(SLEEP_STEP_NS);
+    for (Int i = 0; i < DISPOSE_WAIT_STEPS && dev->finished.load() == 0; ++i)
+      sleepns(SLEEP_STEP_NS);
     if (dev->finished.load() == 0) {
       // Stuck in the device: the thread keeps the object for good.
       pthread_detach(dev->thread);

@@ -17,8 +17,10 @@ samplerecord* samplerecord::make(const int16_t* values, Int frames, Int channels
   r->rate = rate;
   size_t n = static_cast<size_t>(frames) * static_cast<size_t>(channels);
   r->data = new int16_t[n ? n : 1];
-  if (n && values) std::memcpy(r->data, values, n * sizeof(int16_t));
-  else if (n) std::memset(r->data, 0, n * sizeof(int16_t));
+  if (n && values)
+    std::memcpy(r->data, values, n * sizeof(int16_t));
+  else if (n)
+    std::memset(r->data, 0, n * sizeof(int16_t));
   return r;
 }
 
@@ -100,7 +102,8 @@ Int mixer::now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   // Wraps like a 32-bit millisecond counter; differences stay exact.
-  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<Int>(static_cast<uint32_t>(ms));
 }
 
@@ -157,7 +160,8 @@ void mixer::start(sound* p, samplerecord* rec, Int time) {
   p->rec = rec;
   p->step = (static_cast<uint64_t>(static_cast<uint32_t>(rec->rate)) << 16) /
             static_cast<uint64_t>(samplerate > 0 ? samplerate : 1);
-  Int wait = static_cast<Int>(static_cast<uint32_t>(time) + START_DELAY_MS - static_cast<uint32_t>(now()));
+  Int wait = static_cast<Int>(static_cast<uint32_t>(time) + START_DELAY_MS -
+                              static_cast<uint32_t>(now()));
   if (wait < 0) wait = 0;
   p->delay = static_cast<Int>(static_cast<Long>(wait) * samplerate / 1000);
   if (!p->linked) {
@@ -200,13 +204,17 @@ void mixer::drain() {
         break;
       case REQ_STOP:
         // Clearing the record makes the player report finished below.
-        if (q.player->linked) q.player->reset();
-        else q.player->busy.store(0);
+        if (q.player->linked)
+          q.player->reset();
+        else
+          q.player->busy.store(0);
         break;
       case REQ_RETIRE:
         q.player->retired = true;
-        if (q.player->linked) q.player->reset();
-        else finish(q.player);
+        if (q.player->linked)
+          q.player->reset();
+        else
+          finish(q.player);
         break;
     }
   }

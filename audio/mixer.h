@@ -71,9 +71,9 @@ class sound : public output {
   friend class mixer;
   // Output thread only.
   samplerecord* rec = nullptr;
-  uint64_t pos = 0;     // frame position, 16.16 fixed point
-  uint64_t step = 0;    // source frames per output frame, 16.16
-  Int delay = 0;        // output frames of silence before the first frame
+  uint64_t pos = 0;   // frame position, 16.16 fixed point
+  uint64_t step = 0;  // source frames per output frame, 16.16
+  Int delay = 0;      // output frames of silence before the first frame
   sound* next = nullptr;
   bool linked = false;
   bool retired = false;

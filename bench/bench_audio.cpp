@@ -40,7 +40,8 @@ void RealTimeReader(int fd, std::atomic<bool>* stop, Long* consumed) {
   while (!stop->load()) {
     Long owed = (NowNs() - origin) * 176400 / 1000000000LL - done;
     while (owed > 0) {
-      ssize_t n = read(fd, buf, owed < static_cast<Long>(sizeof buf) ? static_cast<size_t>(owed) : sizeof buf);
+      ssize_t n = read(
+          fd, buf, owed < static_cast<Long>(sizeof buf) ? static_cast<size_t>(owed) : sizeof buf);
       if (n <= 0) break;
       done += n;
       owed -= n;
@@ -84,7 +85,8 @@ void BM_OutputThreadRealTimeSilence(benchmark::State& state) {
     dev->stop();
     linuxaudio::dispose(dev);
     cpuPercent = 100.0 * static_cast<double>(c1 - c0) / static_cast<double>(t1 - t0);
-    bytesPerSecond = static_cast<double>((b1 - b0) * linuxaudio::BLOCK_BYTES) * 1e9 / static_cast<double>(t1 - t0);
+    bytesPerSecond = static_cast<double>((b1 - b0) * linuxaudio::BLOCK_BYTES) * 1e9 /
+                     static_cast<double>(t1 - t0);
   }
   close(rd);
   unlink(path.c_str());

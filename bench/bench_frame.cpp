@@ -129,8 +129,8 @@ String* StatusLine330() {
 void DrawApiFrame() {
   Cls();
   afficherTexte(KX_STR("== Version 1.1.1 - 05/08/2007 =="), KX_STR("blanc"), 1, 10, 270);
-  afficherTexte(KX_STR("This life simulator uses John Horton Conway's algorithm."),
-                KX_STR("blanc"), 1, 10, 290);
+  afficherTexte(KX_STR("This life simulator uses John Horton Conway's algorithm."), KX_STR("blanc"),
+                1, 10, 290);
   afficherTexte(KX_STR("[ESC] to quit - [SPACE] to restart"), KX_STR("blanc"), 1, 10, 310);
   afficherTexte(StatusLine330(), KX_STR("blanc"), 1, 10, 330);
   demarrerRendu(iModeRendu);
@@ -203,8 +203,8 @@ void BM_FrameBreakdown(benchmark::State& state) {
   }
   for (size_t i = 1; i < ends.size(); ++i) p.frame.push_back(Ms(ends[i - 1], ends[i]));
   // Interval k ends with frame k + 1 of the timed ones.
-  const size_t worst =
-      size_t(std::max_element(p.frame.begin(), p.frame.end()) - p.frame.begin()) + 1;
+  const size_t worst = size_t(std::max_element(p.frame.begin(), p.frame.end()) - p.frame.begin()) +
+                       1;
   const auto put = [&](const char* name, const std::vector<double>& v) {
     state.counters[std::string(name) + "_med"] = Percentile(v, 0.5);
     state.counters[std::string(name) + "_p99"] = Percentile(v, 0.99);
@@ -302,8 +302,8 @@ __attribute__((noinline)) void DirectFrame(int mode, Long generation) {
   GLubyte colour[4] = {255, 255, 255, 255};
   glClear(GL_COLOR_BUFFER_BIT);
   DirectShadowed("== Version 1.1.1 - 05/08/2007 ==", 10, 270, colour, bound, textured);
-  DirectShadowed("This life simulator uses John Horton Conway's algorithm.", 10, 290, colour,
-                 bound, textured);
+  DirectShadowed("This life simulator uses John Horton Conway's algorithm.", 10, 290, colour, bound,
+                 textured);
   DirectShadowed("[ESC] to quit - [SPACE] to restart", 10, 310, colour, bound, textured);
   char line[96];
   snprintf(line, sizeof line, "Mode de rendu : %d -- Generation number %lld", mode,

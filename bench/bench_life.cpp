@@ -11,7 +11,8 @@ static void BM_Generation(benchmark::State& state) {
   CreateGrids();
   SeedRnd(1234);
   for (Int x = 0; x < kGridColumns; ++x)
-    for (Int y = 0; y < kGridRows; ++y) Cell(cellules, x, y) = Cell(cellules_copie, x, y) = Rand(0, 1);
+    for (Int y = 0; y < kGridRows; ++y)
+      Cell(cellules, x, y) = Cell(cellules_copie, x, y) = Rand(0, 1);
   for (auto _ : state) {
     StepGeneration();
     CopyBack();
@@ -20,8 +21,8 @@ static void BM_Generation(benchmark::State& state) {
 }
 BENCHMARK(BM_Generation);
 
-// The Strings a mode-1 frame builds (the generation line). Bytes in use are read after each block of frames; they must stay
-// flat once the first collection has run.
+// The Strings a mode-1 frame builds (the generation line). Bytes in use are read after each block
+// of frames; they must stay flat once the first collection has run.
 __attribute__((noinline)) static void FrameStrings(Long generation) {
   String* line = kxStringConcat(KX_STR("Mode de rendu : "), kxStringFromInt(1));
   line = kxStringConcat(line, KX_STR(" -- Generation number "));

@@ -65,7 +65,8 @@ void BM_CollectPending(benchmark::State& state) {
   }
   kxSetCollectMode(KX_COLLECT_AUTO);
   state.counters["ns_per_freed_object"] = freed ? seconds * 1e9 / freed : 0;
-  state.counters["freed_per_collection"] = static_cast<double>(freed) / static_cast<double>(state.iterations());
+  state.counters["freed_per_collection"] = static_cast<double>(freed) /
+                                           static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_CollectPending)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

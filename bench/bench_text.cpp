@@ -119,13 +119,14 @@ void BM_DigitGridPaired(benchmark::State& state) {
   for (auto _ : state) {
     // Selecting the graphics again resets the driver's caches, which no
     // longer describe the context after the direct calls.
-    times.Pair(CLOCK_PROCESS_CPUTIME_ID, ApiGrid, [&] { DirectGrid(digits); },
-               [] { MakeGraphicsCurrent(CurrentGraphics()); });
+    times.Pair(
+        CLOCK_PROCESS_CPUTIME_ID, ApiGrid, [&] { DirectGrid(digits); },
+        [] { MakeGraphicsCurrent(CurrentGraphics()); });
   }
   state.counters["glyphs"] = kColumns * kRows * 2;
   // Four per glyph quad when every glyph really went to OpenGL.
-  state.counters["vertices"] =
-      double(GL2DCalls.vertices - verticesBefore) / double(times.api.size());
+  state.counters["vertices"] = double(GL2DCalls.vertices - verticesBefore) /
+                               double(times.api.size());
   times.Report(state);
 }
 BENCHMARK(BM_DigitGridPaired)->Unit(benchmark::kMicrosecond)->Iterations(300);

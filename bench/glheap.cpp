@@ -102,8 +102,10 @@ void DrawGrid(int frame) {
   }
   for (int x = 0; x < kColumns; ++x) {
     for (int y = 0; y < kRows; ++y) {
-      if ((x * 31 + y * 17 + frame) % 2) glColor4ub(9, 62, 253, 255);
-      else glColor4ub(0, 0, 0, 255);
+      if ((x * 31 + y * 17 + frame) % 2)
+        glColor4ub(9, 62, 253, 255);
+      else
+        glColor4ub(0, 0, 0, 255);
       const float px = float(11 + 10 * x), py = float(21 + 10 * y);
       glBegin(GL_QUADS);
       glVertex2f(px, py);
@@ -151,8 +153,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "glheap: no X display\n");
     return 1;
   }
-  int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8,
-                      GLX_BLUE_SIZE, 8, None};
+  int attributes[] = {
+      GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, None};
   XVisualInfo* visual = glXChooseVisual(display, DefaultScreen(display), attributes);
   if (!visual) {
     std::fprintf(stderr, "glheap: no double-buffered RGB visual\n");
@@ -187,8 +189,10 @@ int main(int argc, char** argv) {
     }
     glClear(GL_COLOR_BUFFER_BIT);
     const std::string& kind = phases[phase].kind;
-    if (kind == "lines") DrawGrid(frame);
-    else DrawTable(digits, kind == "atlas" ? atlas : 0, frame);
+    if (kind == "lines")
+      DrawGrid(frame);
+    else
+      DrawTable(digits, kind == "atlas" ? atlas : 0, frame);
     glXSwapBuffers(display, window);
     while (XPending(display)) {
       XEvent e;
@@ -197,8 +201,8 @@ int main(int argc, char** argv) {
     if (trim) malloc_trim(0);
     if (t >= nextReport) {
       struct mallinfo2 m = mallinfo2();
-      std::printf("%.0f,%ld,%zu,%zu,%zu,%zu\n", t, ResidentKb(), m.arena / 1024,
-                  m.uordblks / 1024, m.fordblks / 1024, m.hblkhd / 1024);
+      std::printf("%.0f,%ld,%zu,%zu,%zu,%zu\n", t, ResidentKb(), m.arena / 1024, m.uordblks / 1024,
+                  m.fordblks / 1024, m.hblkhd / 1024);
       std::fflush(stdout);
       nextReport += 1;
     }

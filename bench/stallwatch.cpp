@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
-  for (size_t i = 0; i + 1 < gaps.size(); i += 2) std::fprintf(out, "%.6f %.6f\n", gaps[i], gaps[i + 1]);
+  for (size_t i = 0; i + 1 < gaps.size(); i += 2)
+    std::fprintf(out, "%.6f %.6f\n", gaps[i], gaps[i + 1]);
   return std::fclose(out) == 0 ? 0 : 1;
 }

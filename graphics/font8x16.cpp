@@ -180,10 +180,10 @@ constexpr char kSheet[] =
     ".#..#.. #....#. .#..... ..#.... ..#.... ..#.... ....... ######."
     "#....#. .#####. ######. ..#.... ..#.... ..#.... ....... ......."
     "....... .....#. ....... ...##.. ..#.... ##..... ....... ......."
-    "....... .####.. ....... ....... ....... ....... ....... ......."
-    ;
+    "....... .####.. ....... ....... ....... ....... ....... .......";
 
-static_assert(sizeof kSheet - 1 == std::size_t(kGlyphs / kGlyphsPerBand) * kPictureRows * kLineLength,
+static_assert(sizeof kSheet - 1 ==
+                  std::size_t(kGlyphs / kGlyphsPerBand) * kPictureRows * kLineLength,
               "every band is 12 lines of 8 pictures of 7 characters");
 
 constexpr bool SheetIsClean() {

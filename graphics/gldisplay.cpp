@@ -26,9 +26,9 @@ KX_CLASS_RECORD(TGLDisplayGraphics, &TGLDisplayGraphics::PersistType,
 
 namespace {
 
-constexpr Int kModeRoom = 1024;            // modes fetched per listing
-constexpr Int kFontBytes = 1536;           // 96 glyphs x 16 rows
-constexpr Int kFontTextureWidth = 1024;    // 128 glyph cells of 8 pixels
+constexpr Int kModeRoom = 1024;          // modes fetched per listing
+constexpr Int kFontBytes = 1536;         // 96 glyphs x 16 rows
+constexpr Int kFontTextureWidth = 1024;  // 128 glyph cells of 8 pixels
 constexpr Int kGlyphWidth = 8;
 constexpr Int kGlyphHeight = 16;
 

@@ -44,8 +44,8 @@ constexpr unsigned kModeDoubleScan = 32;
 
 constexpr long kFullScreenEvents = StructureNotifyMask | ResizeRedirectMask | FocusChangeMask;
 constexpr long kWindowedEvents = StructureNotifyMask | ResizeRedirectMask;
-constexpr long kInputEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                              ButtonReleaseMask | PointerMotionMask | ResizeRedirectMask;
+constexpr long kInputEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                              PointerMotionMask | ResizeRedirectMask;
 
 // Swap-control entry points, by extension. EXT and MESA allow interval 0
 // and report the interval in force; SGI refuses 0 (GLX_BAD_VALUE).
@@ -243,8 +243,7 @@ void RestoreOnNewConnection() {
 }
 
 Bool IsMapNotifyOf(Display*, XEvent* event, XPointer window) {
-  return event->type == MapNotify &&
-         event->xmap.window == *reinterpret_cast<Window*>(window);
+  return event->type == MapNotify && event->xmap.window == *reinterpret_cast<Window*>(window);
 }
 
 // Grabs keyboard and pointer for a full-screen window, trying again for a
@@ -256,8 +255,8 @@ bool GrabInput(Window window) {
     if (keyboard != GrabSuccess)
       keyboard = XGrabKeyboard(L.display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
     if (pointer != GrabSuccess)
-      pointer = XGrabPointer(L.display, window, True, ButtonPressMask, GrabModeAsync,
-                             GrabModeAsync, window, None, CurrentTime);
+      pointer = XGrabPointer(L.display, window, True, ButtonPressMask, GrabModeAsync, GrabModeAsync,
+                             window, None, CurrentTime);
     if ((keyboard == GrabSuccess && pointer == GrabSuccess) || waited >= kGrabRetryMs) break;
     kxCheckSignals();
     const timespec step = {0, kGrabRetryStepMs * 1000L * 1000L};
@@ -422,8 +421,8 @@ void* GLDisplayChooseVisual(Int flags) {
   if (flags & DISPLAY_DEPTH_BUFFER) attributes[n++] = GLX_DEPTH_SIZE, attributes[n++] = 1;
   if (flags & DISPLAY_STENCIL_BUFFER) attributes[n++] = GLX_STENCIL_SIZE, attributes[n++] = 1;
   if (flags & DISPLAY_ACCUM_BUFFER) {
-    for (int a : {GLX_ACCUM_RED_SIZE, GLX_ACCUM_GREEN_SIZE, GLX_ACCUM_BLUE_SIZE,
-                  GLX_ACCUM_ALPHA_SIZE}) {
+    for (int a :
+         {GLX_ACCUM_RED_SIZE, GLX_ACCUM_GREEN_SIZE, GLX_ACCUM_BLUE_SIZE, GLX_ACCUM_ALPHA_SIZE}) {
       attributes[n++] = a;
       attributes[n++] = 1;
     }
@@ -503,7 +502,8 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
   GLXContext glx = glXCreateContext(L.display, visual, shareList, True);
   const bool ok = trap.Finish() == 0 && glx;
   XFree(visual);
-  GLDisplayContext* c = ok ? NewRecord(fullScreen ? GLDISPLAY_FULLSCREEN : GLDISPLAY_WINDOWED, flags)
+  GLDisplayContext* c = ok ? NewRecord(fullScreen ? GLDISPLAY_FULLSCREEN : GLDISPLAY_WINDOWED,
+                                       flags)
                            : nullptr;
   if (!c) {
     X11ErrorTrap cleanup;
@@ -534,9 +534,10 @@ GLDisplayContext* GLDisplayCreate(Int width, Int height, Int depth, Int hertz, I
     if (!fullScreen) X11DescribeWindow(window, width, height);
     if (!ShowWindow(window, glx, fullScreen)) {
       GLDisplayClose(c);  // the mode goes back with the window
-      return Fail("another program holds the keyboard at display %s (a menu, a screen locker or "
-                  "another full-screen program)",
-                  Name());
+      return Fail(
+          "another program holds the keyboard at display %s (a menu, a screen locker or "
+          "another full-screen program)",
+          Name());
     }
     // Creation binds the new context for the map; selection decides what
     // is current, so the binding the layer reports is put back.

@@ -18,14 +18,14 @@ enum : Int {
 struct GLDisplayContext {
   Int kind;
   Int width, height;
-  Int depth;      // 24 for made contexts, 0 for attached ones
-  Int hertz;      // as requested, whatever rate the chosen mode has
+  Int depth;  // 24 for made contexts, 0 for attached ones
+  Int hertz;  // as requested, whatever rate the chosen mode has
   Int flags;
-  Int swapState;  // swap interval last requested: -1 never, 0 or 1
+  Int swapState;    // swap interval last requested: -1 never, 0 or 1
   Int swapInForce;  // the interval the display keeps: -1 unknown (no swap control)
   unsigned long window;
-  void* glxContext;       // GLXContext; null until made
-  unsigned long colormap; // made with the window, freed with it
+  void* glxContext;        // GLXContext; null until made
+  unsigned long colormap;  // made with the window, freed with it
 };
 
 Int GLDisplayInit();

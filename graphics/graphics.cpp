@@ -71,9 +71,7 @@ Int MillisSince(Int start) {
   return static_cast<Int>(static_cast<uint32_t>(kxMilliSecs()) - static_cast<uint32_t>(start));
 }
 
-void ClearCurrentSettings() {
-  G.width = G.height = G.depth = G.hertz = G.flags = 0;
-}
+void ClearCurrentSettings() { G.width = G.height = G.depth = G.hertz = G.flags = 0; }
 
 void BumpGeneration() {
   uint32_t next = static_cast<uint32_t>(GraphicsGeneration) + 1u;

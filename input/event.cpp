@@ -17,19 +17,32 @@ struct EventNameEntry {
 };
 
 constexpr EventNameEntry kEventNames[] = {
-    {EVENT_APPSUSPEND, "AppSuspend"},       {EVENT_APPRESUME, "AppResume"},
-    {EVENT_APPTERMINATE, "AppTerminate"},   {EVENT_APPOPENFILE, "AppOpenFile"},
-    {EVENT_KEYDOWN, "KeyDown"},             {EVENT_KEYUP, "KeyUp"},
-    {EVENT_KEYCHAR, "KeyChar"},             {EVENT_MOUSEDOWN, "MouseDown"},
-    {EVENT_MOUSEUP, "MouseUp"},             {EVENT_MOUSEMOVE, "MouseMove"},
-    {EVENT_MOUSEWHEEL, "MouseWheel"},       {EVENT_MOUSEENTER, "MouseEnter"},
-    {EVENT_MOUSELEAVE, "MouseLeave"},       {EVENT_TIMERTICK, "TimerTick"},
-    {EVENT_GADGETACTION, "GadgetAction"},   {EVENT_GADGETPAINT, "GadgetPaint"},
-    {EVENT_GADGETSELECT, "GadgetSelect"},   {EVENT_GADGETMENU, "GadgetMenu"},
-    {EVENT_GADGETOPEN, "GadgetOpen"},       {EVENT_GADGETCLOSE, "GadgetClose"},
-    {EVENT_GADGETDONE, "GadgetDone"},       {EVENT_WINDOWMOVE, "WindowMove"},
-    {EVENT_WINDOWSIZE, "WindowSize"},       {EVENT_WINDOWCLOSE, "WindowClose"},
-    {EVENT_WINDOWACTIVATE, "WindowActivate"}, {EVENT_WINDOWACCEPT, "WindowAccept"},
+    {EVENT_APPSUSPEND, "AppSuspend"},
+    {EVENT_APPRESUME, "AppResume"},
+    {EVENT_APPTERMINATE, "AppTerminate"},
+    {EVENT_APPOPENFILE, "AppOpenFile"},
+    {EVENT_KEYDOWN, "KeyDown"},
+    {EVENT_KEYUP, "KeyUp"},
+    {EVENT_KEYCHAR, "KeyChar"},
+    {EVENT_MOUSEDOWN, "MouseDown"},
+    {EVENT_MOUSEUP, "MouseUp"},
+    {EVENT_MOUSEMOVE, "MouseMove"},
+    {EVENT_MOUSEWHEEL, "MouseWheel"},
+    {EVENT_MOUSEENTER, "MouseEnter"},
+    {EVENT_MOUSELEAVE, "MouseLeave"},
+    {EVENT_TIMERTICK, "TimerTick"},
+    {EVENT_GADGETACTION, "GadgetAction"},
+    {EVENT_GADGETPAINT, "GadgetPaint"},
+    {EVENT_GADGETSELECT, "GadgetSelect"},
+    {EVENT_GADGETMENU, "GadgetMenu"},
+    {EVENT_GADGETOPEN, "GadgetOpen"},
+    {EVENT_GADGETCLOSE, "GadgetClose"},
+    {EVENT_GADGETDONE, "GadgetDone"},
+    {EVENT_WINDOWMOVE, "WindowMove"},
+    {EVENT_WINDOWSIZE, "WindowSize"},
+    {EVENT_WINDOWCLOSE, "WindowClose"},
+    {EVENT_WINDOWACTIVATE, "WindowActivate"},
+    {EVENT_WINDOWACCEPT, "WindowAccept"},
     {EVENT_MENUACTION, "MenuAction"},
 };
 
@@ -58,8 +71,7 @@ String* TEvent::AsText() {
 
 void TEvent::Dispatch() { CallHooks(EventHookId, this); }
 
-TEvent* TEvent::NewEvent(Int id, Object* source, Int data, Int mods, Int x, Int y,
-                         Object* extra) {
+TEvent* TEvent::NewEvent(Int id, Object* source, Int data, Int mods, Int x, Int y, Object* extra) {
   TEvent* event = New<TEvent>();
   event->id = id;
   event->source = source;

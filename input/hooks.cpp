@@ -14,7 +14,7 @@ namespace {
 
 constexpr Int kHookIdCount = 256;
 
-Ref<Array> chains;   // ":THook"[256], heads indexed by id
+Ref<Array> chains;  // ":THook"[256], heads indexed by id
 Int lastHookId = -1;
 
 // A hook whose function was never set behaves as a call through a null

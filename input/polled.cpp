@@ -91,8 +91,8 @@ Object* PolledInputHook(Int, Object* data, Object*) {
       polled.pointerY = event->y;
       break;
     case EVENT_MOUSEWHEEL:
-      polled.wheelTotal =
-          static_cast<Int>(static_cast<uint32_t>(polled.wheelTotal) + static_cast<uint32_t>(value));
+      polled.wheelTotal = static_cast<Int>(static_cast<uint32_t>(polled.wheelTotal) +
+                                           static_cast<uint32_t>(value));
       break;
     default: break;
   }

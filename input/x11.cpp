@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr int kSignalSlots = 65;      // signal numbers 1 .. 64
+constexpr int kSignalSlots = 65;       // signal numbers 1 .. 64
 constexpr int kLookupBufferSize = 15;  // bytes XLookupString may give per key
 
 // The first X protocol error that no layer trapped, kept from Xlib's error
@@ -61,9 +61,9 @@ void WriteConnectionLost() {
   const int n = snprintf(line, sizeof line, "lifesim: lost the connection to the X server %s\n",
                          x11.name[0] ? x11.name : "(unnamed display)");
   if (n > 0) {
-    ssize_t ignored = write(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line
-                                                      ? static_cast<size_t>(n)
-                                                      : sizeof line - 1);
+    ssize_t ignored = write(
+        STDERR_FILENO, line,
+        static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
     (void)ignored;
   }
 }
@@ -215,13 +215,12 @@ struct KeyCodeTable {
   constexpr KeyCodeTable() : codes() {
     for (int k = 0; k < 256; ++k) codes[k] = k;
     const Int pairs[][2] = {
-        {0xE3, 162}, {0xE4, 163}, {0xE9, 164}, {0xEA, 165}, {0xE1, 160}, {0xE2, 161},
-        {0x7F, 144}, {0x14, 145}, {0x9E, 96},  {0x9C, 97},  {0x99, 98},  {0x9B, 99},
-        {0x96, 100}, {0x9D, 101}, {0x98, 102}, {0x95, 103}, {0x97, 104}, {0x9A, 105},
-        {0xEB, 91},  {0xEC, 92},  {0x50, 36},  {0x55, 33},  {0xFF, 46},  {0x57, 35},
-        {0x56, 34},  {0x9F, 110}, {0x8D, 13},  {0xAB, 107}, {0xAD, 109}, {0xAA, 106},
-        {0xAF, 111}, {0x60, 192}, {0x2D, 107}, {0x3D, 109}, {0x5B, 219}, {0x5D, 221},
-        {0x5C, 226}, {0x3B, 186}, {0x27, 222}, {0x2C, 188}, {0x2E, 190}, {0x2F, 191},
+        {0xE3, 162}, {0xE4, 163}, {0xE9, 164}, {0xEA, 165}, {0xE1, 160}, {0xE2, 161}, {0x7F, 144},
+        {0x14, 145}, {0x9E, 96},  {0x9C, 97},  {0x99, 98},  {0x9B, 99},  {0x96, 100}, {0x9D, 101},
+        {0x98, 102}, {0x95, 103}, {0x97, 104}, {0x9A, 105}, {0xEB, 91},  {0xEC, 92},  {0x50, 36},
+        {0x55, 33},  {0xFF, 46},  {0x57, 35},  {0x56, 34},  {0x9F, 110}, {0x8D, 13},  {0xAB, 107},
+        {0xAD, 109}, {0xAA, 106}, {0xAF, 111}, {0x60, 192}, {0x2D, 107}, {0x3D, 109}, {0x5B, 219},
+        {0x5D, 221}, {0x5C, 226}, {0x3B, 186}, {0x27, 222}, {0x2C, 188}, {0x2E, 190}, {0x2F, 191},
     };
     for (const auto& p : pairs) codes[p[0]] = p[1];
   }
@@ -233,8 +232,7 @@ constexpr KeyCodeTable kKeyCodes;
 // 10 (the key marked 1) to 61 (slash); 0 where the key is not a character.
 // The main block has these key codes in both key code sets X servers use.
 constexpr int kUsMainBlockFirst = 10;
-constexpr char kUsMainBlock[] =
-    "1234567890-=\0\0qwertyuiop[]\0\0asdfghjkl;'`\0\\zxcvbnm,./";
+constexpr char kUsMainBlock[] = "1234567890-=\0\0qwertyuiop[]\0\0asdfghjkl;'`\0\\zxcvbnm,./";
 
 // Letters of scripts other than Latin: the legacy keysym blocks of Kana,
 // Arabic, Cyrillic, Greek, Hebrew, Thai and Hangul, and Unicode keysyms
@@ -316,8 +314,8 @@ void X11TranslateEvent(XEvent* event) {
       for (int i = 0; i < count && i < kLookupBufferSize; ++i)
         EmitSystemEvent(EVENT_KEYCHAR, nullptr, static_cast<unsigned char>(bytes[i]), 0, 0, 0,
                         nullptr);
-      EmitSystemEvent(EVENT_KEYDOWN, nullptr, X11KeyCode(event), 0, event->xkey.x,
-                      event->xkey.y, nullptr);
+      EmitSystemEvent(EVENT_KEYDOWN, nullptr, X11KeyCode(event), 0, event->xkey.x, event->xkey.y,
+                      nullptr);
       break;
     }
     case KeyRelease:
@@ -342,8 +340,7 @@ void X11TranslateEvent(XEvent* event) {
       break;
     }
     case MotionNotify:
-      EmitSystemEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, event->xmotion.x, event->xmotion.y,
-                      nullptr);
+      EmitSystemEvent(EVENT_MOUSEMOVE, nullptr, 0, 0, event->xmotion.x, event->xmotion.y, nullptr);
       break;
     case ClientMessage:
       // The window manager's close button on a window this layer described:
@@ -352,8 +349,7 @@ void X11TranslateEvent(XEvent* event) {
           static_cast<Atom>(event->xclient.data.l[0]) == x11.deleteWindow)
         kxEnd();
       break;
-    default:
-      break;  // focus, exposure and configuration say nothing here
+    default: break;  // focus, exposure and configuration say nothing here
   }
 }
 
@@ -408,8 +404,7 @@ void X11SetPointerVisible(Int visible) {
     // Drawn on the root window, which outlives any event window: a cursor
     // made from a stale window's bitmap would be invalid for the process.
     static const char kBlankBits[8] = {};
-    Pixmap bitmap =
-        XCreateBitmapFromData(display, DefaultRootWindow(display), kBlankBits, 8, 8);
+    Pixmap bitmap = XCreateBitmapFromData(display, DefaultRootWindow(display), kBlankBits, 8, 8);
     XColor black{};
     black.flags = DoRed | DoGreen | DoBlue;
     x11.blankCursor = XCreatePixmapCursor(display, bitmap, bitmap, &black, &black, 0, 0);

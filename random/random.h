@@ -7,9 +7,9 @@
 
 Int InitRandomModule();
 
-Int SeedRnd(Int seed);        // seed AND 0x7fffffff; 0 and 2^31 - 1 give 4660
-Int SeedValue();              // the current state
-Float UnitFloat();            // [0, 1), one step
-Double UnitDouble();          // [0, 1), two steps
+Int SeedRnd(Int seed);                 // seed AND 0x7fffffff; 0 and 2^31 - 1 give 4660
+Int SeedValue();                       // the current state
+Float UnitFloat();                     // [0, 1), one step
+Double UnitDouble();                   // [0, 1), two steps
 Double RandRange(Double a, Double b);  // [lower, upper), two steps
-Int Rand(Int a, Int b);       // a .. b inclusive, either order, two steps
+Int Rand(Int a, Int b);                // a .. b inclusive, either order, two steps

@@ -67,8 +67,8 @@ bool Representable(TQuad* q) {
          q->minY >= -kCoordinateLimit && q->maxY <= kCoordinateLimit;
 }
 
-Array* Collide(TImage* image, Int frame, Float x, Float y, Float w, Float h, Int collide,
-               Int write, Object* id) {
+Array* Collide(TImage* image, Int frame, Float x, Float y, Float w, Float h, Int collide, Int write,
+               Object* id) {
   return CollideQuad(MakeCollisionQuad(image, frame, x, y, w, h, id), collide, write);
 }
 

@@ -23,11 +23,11 @@ class TQuad : public Object {
   KX_CLASS(TQuad, Object)
  public:
   TQuad();
-  Ref<TQuad> next;       // link in a layer list or in the quad pool
-  Ref<Object> id;        // the caller's identifier, returned by tests
-  Ref<TPixmap> pixmap;   // PIXFMT_RGBA32 pixels; Null means a solid rectangle
+  Ref<TQuad> next;      // link in a layer list or in the quad pool
+  Ref<Object> id;       // the caller's identifier, returned by tests
+  Ref<TPixmap> pixmap;  // PIXFMT_RGBA32 pixels; Null means a solid rectangle
   Float minX = 0, minY = 0, maxX = 0, maxY = 0;
-  Ref<Array> corners;    // "f", 16: four corners of screen x, y, texture u, v
+  Ref<Array> corners;  // "f", 16: four corners of screen x, y, texture u, v
 
   // Corners (x0, y0, 0, 0), (x1, y1, 1, 0), (x2, y2, 1, 1), (x3, y3, 0, 1)
   // and their bounding box.
@@ -43,12 +43,12 @@ class rpoly : public Object {
   Ref<Array> vertexData;  // "f": vertexCount x channels floats, x and y first
   Int channels = 0;
   Int vertexCount = 0;
-  Int usedFloats = 0;     // vertexCount x channels
+  Int usedFloats = 0;                                         // vertexCount x channels
   Ref<Array> leftValues, leftSteps, rightValues, rightSteps;  // "f", one per channel
-  Int leftIndex = 0;      // first float of the left edge's end vertex
+  Int leftIndex = 0;  // first float of the left edge's end vertex
   Int rightIndex = 0;
   Int topY = 0;
-  Int state = 0;          // RPOLY_WAITING, RPOLY_ACTIVE or RPOLY_FINISHED
+  Int state = 0;  // RPOLY_WAITING, RPOLY_ACTIVE or RPOLY_FINISHED
 };
 
 enum : Int { RPOLY_WAITING = 0, RPOLY_ACTIVE = 1, RPOLY_FINISHED = 2 };

@@ -128,8 +128,8 @@ inline __attribute__((always_inline)) void TexturedVertex(Float u, Float v, Floa
 // One quad of the bound texture, texture corners (u0, v0) - (u1, v1).
 // Every glyph is one of these: inlined into its callers.
 inline __attribute__((always_inline)) void TexturedQuad(Float u0, Float v0, Float u1, Float v1,
-                                                       Float x0, Float y0, Float x1, Float y1,
-                                                       Float tx, Float ty) {
+                                                        Float x0, Float y0, Float x1, Float y1,
+                                                        Float tx, Float ty) {
   glBegin(GL_QUADS);
   TexturedVertex(u0, v0, x0, y0, tx, ty);
   TexturedVertex(u1, v0, x1, y0, tx, ty);
@@ -276,7 +276,7 @@ void WarmUp(TGLRender2DDriver* driver, TRender2DGraphics* g) {
   Enable(GL_SCISSOR_TEST);
   glScissor(0, 0, 0, 0);
   const GLuint textures[3] = {0, CreateTexture(nullptr, 8, 8, 0),
-                               CreateTexture(nullptr, 8, 8, IMAGE_FILTERED)};
+                              CreateTexture(nullptr, 8, 8, IMAGE_FILTERED)};
   for (Int i = 0; i < 3 * 5; ++i) {
     if (static_cast<uint32_t>(kxMilliSecs()) - start >= uint32_t(kWarmUpMillis)) break;
     driver->ApplyBlend(BLEND_MASKED + i % 5);
@@ -538,8 +538,8 @@ void TGLRender2DDriver::WritePixmap(TPixmap* pixmap, Int x, Int y) {
   if (flipped->format != PIXFMT_RGBA32) flipped = flipped->ConvertTo(PIXFMT_RGBA32);
   if (flipped->width > 0 && flipped->height > 0) {
     glRasterPos2i(0, 0);
-    glBitmap(0, 0, 0, 0, static_cast<GLfloat>(x), static_cast<GLfloat>(-Double(y) - flipped->height),
-             nullptr);
+    glBitmap(0, 0, 0, 0, static_cast<GLfloat>(x),
+             static_cast<GLfloat>(-Double(y) - flipped->height), nullptr);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, flipped->pitch / FormatBytes[PIXFMT_RGBA32]);
     glDrawPixels(flipped->width, flipped->height, GL_RGBA, GL_UNSIGNED_BYTE, flipped->pixels);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);

@@ -107,7 +107,8 @@ static TPixmap* SourcePixmap(Object* source) {
 TImage* TImage::FromSource(Object* source, Int flags, Int maskRed, Int maskGreen, Int maskBlue) {
   TPixmap* pixmap = SourcePixmap(source);
   if (!pixmap) return nullptr;
-  TImage* image = CreateBlank(pixmap->width, pixmap->height, 1, flags, maskRed, maskGreen, maskBlue);
+  TImage* image = CreateBlank(pixmap->width, pixmap->height, 1, flags, maskRed, maskGreen,
+                              maskBlue);
   image->AssignPixmap(0, pixmap);
   return image;
 }
@@ -122,7 +123,8 @@ TImage* TImage::FromCells(Object* source, Int cellWidth, Int cellHeight, Int fir
   Int columns = pixmap->width / cellWidth;
   Int rows = pixmap->height / cellHeight;
   if (Long(firstCell) + cellCount > Long(columns) * rows) return nullptr;
-  TImage* image = CreateBlank(cellWidth, cellHeight, cellCount, flags, maskRed, maskGreen, maskBlue);
+  TImage* image = CreateBlank(cellWidth, cellHeight, cellCount, flags, maskRed, maskGreen,
+                              maskBlue);
   for (Int i = firstCell; i < firstCell + cellCount; ++i) {
     TPixmap* cell = pixmap->SubWindow(cellWidth * (i % columns), cellHeight * (i / columns),
                                       cellWidth, cellHeight);
@@ -163,12 +165,12 @@ static TImage* Centred(TImage* image) {
 }
 
 TImage* LoadImageFile(Object* source, Int flags) {
-  return Centred(TImage::FromSource(source, ResolveFlags(flags), maskRedDefault,
-                                    maskGreenDefault, maskBlueDefault));
+  return Centred(TImage::FromSource(source, ResolveFlags(flags), maskRedDefault, maskGreenDefault,
+                                    maskBlueDefault));
 }
 
-TImage* LoadImageCells(Object* source, Int cellWidth, Int cellHeight, Int firstCell,
-                       Int cellCount, Int flags) {
+TImage* LoadImageCells(Object* source, Int cellWidth, Int cellHeight, Int firstCell, Int cellCount,
+                       Int flags) {
   return Centred(TImage::FromCells(source, cellWidth, cellHeight, firstCell, cellCount,
                                    ResolveFlags(flags), maskRedDefault, maskGreenDefault,
                                    maskBlueDefault));

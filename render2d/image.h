@@ -40,8 +40,8 @@ class TImage : public Object {
 };
 
 TImage* LoadImageFile(Object* source, Int flags);
-TImage* LoadImageCells(Object* source, Int cellWidth, Int cellHeight, Int firstCell,
-                       Int cellCount, Int flags);
+TImage* LoadImageCells(Object* source, Int cellWidth, Int cellHeight, Int firstCell, Int cellCount,
+                       Int flags);
 TImage* NewImage(Int width, Int height, Int frameCount, Int flags);
 void CaptureImage(TImage* image, Int x, Int y, Int frame);
 TPixmap* LockImagePixels(TImage* image, Int frame, Int read, Int write);

@@ -63,9 +63,7 @@ void TRender2DDriver::PlotPoint(Float, Float) { kxRaiseAbstractCall(); }
 void TRender2DDriver::StrokeLine(Float, Float, Float, Float, Float, Float) {
   kxRaiseAbstractCall();
 }
-void TRender2DDriver::FillRect(Float, Float, Float, Float, Float, Float) {
-  kxRaiseAbstractCall();
-}
+void TRender2DDriver::FillRect(Float, Float, Float, Float, Float, Float) { kxRaiseAbstractCall(); }
 void TRender2DDriver::FillEllipse(Float, Float, Float, Float, Float, Float) {
   kxRaiseAbstractCall();
 }
@@ -84,8 +82,7 @@ TRender2DGraphics* TRender2DGraphics::Create(TGraphics* graphics, TRender2DDrive
 
 TDisplayDriver* TRender2DGraphics::DisplayDriver() { return driver.get(); }
 
-void TRender2DGraphics::ReadSettings(Int* width, Int* height, Int* depth, Int* hertz,
-                                     Int* flags) {
+void TRender2DGraphics::ReadSettings(Int* width, Int* height, Int* depth, Int* hertz, Int* flags) {
   // A closed object has nothing to report; asking it is a caller error.
   if (!graphics) kxRaiseNullAccess();
   graphics->ReadSettings(width, height, depth, hertz, flags);
@@ -352,14 +349,13 @@ void DrawRect(Float x, Float y, Float width, Float height) {
 void DrawEllipse(Float x, Float y, Float width, Float height) {
   TRender2DGraphics* g = Render2DState();
   const Double hx = g->handleX, hy = g->handleY;
-  Driver()->FillEllipse(F(-hx), F(-hy), F(width - hx), F(height - hy),
-                        F(Double(x) + g->originX), F(Double(y) + g->originY));
+  Driver()->FillEllipse(F(-hx), F(-hy), F(width - hx), F(height - hy), F(Double(x) + g->originX),
+                        F(Double(y) + g->originY));
 }
 
 void DrawPolygon(Array* xy) {
   TRender2DGraphics* g = Render2DState();
-  Driver()->FillPolygon(xy, F(-Double(g->handleX)), F(-Double(g->handleY)), g->originX,
-                        g->originY);
+  Driver()->FillPolygon(xy, F(-Double(g->handleX)), F(-Double(g->handleY)), g->originX, g->originY);
 }
 
 void PaintPixmap(TPixmap* pixmap, Int x, Int y) {

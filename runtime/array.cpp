@@ -31,7 +31,9 @@ void NullFunctionRoutine() { kxRaiseNullFunction(); }
 
 // A size past 32 bits is a caller's error, as a String past its largest
 // length is: raised, so that a protected region can recover from it.
-[[noreturn]] void TooLarge() { kxRaiseError(KX_STR("Attempt to create an array beyond the largest size")); }
+[[noreturn]] void TooLarge() {
+  kxRaiseError(KX_STR("Attempt to create an array beyond the largest size"));
+}
 
 // Stores the tag's initial value in n elements. The static targets take one
 // reference per element, matching the release each element gets when the
@@ -47,9 +49,7 @@ void FillInitial(const char* tag, void* data, Int n, Int dataSize) {
       for (Int i = 0; i < n; ++i) f[i] = &NullFunctionRoutine;
       return;
     }
-    default:
-      std::memset(data, 0, static_cast<size_t>(dataSize));
-      return;
+    default: std::memset(data, 0, static_cast<size_t>(dataSize)); return;
   }
   Object** e = static_cast<Object**>(data);
   for (Int i = 0; i < n; ++i) e[i] = initial;
@@ -166,7 +166,6 @@ size_t Array::AllocationSize(int32_t dims, int32_t dataSize) {
   return DataOffset(dims) + static_cast<size_t>(dataSize);
 }
 
-
 void Array::FreeObject() {
   if (this == &kxEmptyArray) {
     refs = KX_REFS_STATIC;
@@ -220,7 +219,9 @@ Array* Array::DimensionSizes() {
 
 // --- creation ---------------------------------------------------------------------
 
-Array* kxArrayNewDims(const char* tag, Int dims, const Int* sizes) { return Allocate(tag, dims, sizes); }
+Array* kxArrayNewDims(const char* tag, Int dims, const Int* sizes) {
+  return Allocate(tag, dims, sizes);
+}
 
 Array* kxArrayNew(const char* tag, Int dims, ...) {
   if (dims <= 0) return &kxEmptyArray;
@@ -247,8 +248,9 @@ Array* kxArrayRange(const char* tag, Array* source, Int start, Int end) {
   bool refsToo = kxArrayTagIsRef(tag);
   // Elements are copied at the tag's size: a source of another size would
   // be read past its end, and plain values must never become references.
-  if (have > 0 && (kxArrayElementSize(source->tag) != size || kxArrayTagIsRef(source->tag) != refsToo ||
-                   (source->tag[0] == '(') != (tag[0] == '(')))
+  if (have > 0 &&
+      (kxArrayElementSize(source->tag) != size || kxArrayTagIsRef(source->tag) != refsToo ||
+       (source->tag[0] == '(') != (tag[0] == '(')))
     kxRaiseError(KX_STR("Attempt to copy array elements into an array of another element type"));
   Array* a = kxArrayNewOneDim(tag, len);
   char* to = static_cast<char*>(a->Data());
@@ -258,8 +260,8 @@ Array* kxArrayRange(const char* tag, Array* source, Int start, Int end) {
     if (refsToo) {
       kxArraySetRef(a, i, source->RefElements()[from]);
     } else {
-      std::memcpy(to + static_cast<size_t>(i) * size, static_cast<char*>(source->Data()) + from * size,
-                  static_cast<size_t>(size));
+      std::memcpy(to + static_cast<size_t>(i) * size,
+                  static_cast<char*>(source->Data()) + from * size, static_cast<size_t>(size));
     }
   }
   return a;
@@ -286,9 +288,7 @@ Array* kxArrayFromValues(const char* tag, Int count, const void* values) {
       for (Int i = 0; i < count; ++i) kxArraySetRef(a, i, refs[i]);
       break;
     }
-    default:
-      std::memcpy(a->Data(), values, static_cast<size_t>(a->dataSize));
-      break;
+    default: std::memcpy(a->Data(), values, static_cast<size_t>(a->dataSize)); break;
   }
   return a;
 }

@@ -16,9 +16,9 @@
 class Array final : public Object {
   KX_CLASS(Array, Object)
  public:
-  const char* tag;     // element type tag (static C string); null for the empty array
-  int32_t dims;        // d >= 1; 0 only for the empty array
-  int32_t dataSize;    // bytes of element data
+  const char* tag;   // element type tag (static C string); null for the empty array
+  int32_t dims;      // d >= 1; 0 only for the empty array
+  int32_t dataSize;  // bytes of element data
   // extents[d] follow, then the elements (aligned as Long, Double and
   // pointers need: 4 bytes on i686, 8 on x86-64).
 
@@ -27,7 +27,9 @@ class Array final : public Object {
   Int Length() const { return dims ? extentStorage[0] : 0; }  // element count
   void* Data() { return reinterpret_cast<char*>(this) + DataOffset(dims); }
   template <class T>
-  T* Elements() { return static_cast<T*>(Data()); }
+  T* Elements() {
+    return static_cast<T*>(Data());
+  }
   Object** RefElements() { return static_cast<Object**>(Data()); }
 
   // Slots of the Array class.
@@ -58,7 +60,8 @@ inline size_t Array::DataOffset(int32_t dims) {
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
   constexpr size_t extents = offsetof(Array, extentStorage);
 #pragma GCC diagnostic pop
-  return (extents + 4 * static_cast<size_t>(dims) + kArrayElementAlign - 1) & ~(kArrayElementAlign - 1);
+  return (extents + 4 * static_cast<size_t>(dims) + kArrayElementAlign - 1) &
+         ~(kArrayElementAlign - 1);
 }
 
 extern Array kxEmptyArray;

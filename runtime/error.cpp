@@ -24,10 +24,16 @@ KX_CLASS_RECORD(TIndexRangeError)
 KX_CLASS_RECORD(TDataEndError)
 KX_CLASS_RECORD(TMessageError)
 
-String* TNullAccessError::AsText() { return KX_STR("Attempt to access field or method of Null object"); }
+String* TNullAccessError::AsText() {
+  return KX_STR("Attempt to access field or method of Null object");
+}
 String* TAbstractCallError::AsText() { return KX_STR("Attempt to call abstract method"); }
-String* TNullFunctionError::AsText() { return KX_STR("Attempt to call uninitialized function pointer"); }
-String* TIndexRangeError::AsText() { return KX_STR("Attempt to index array element beyond array length"); }
+String* TNullFunctionError::AsText() {
+  return KX_STR("Attempt to call uninitialized function pointer");
+}
+String* TIndexRangeError::AsText() {
+  return KX_STR("Attempt to index array element beyond array length");
+}
 String* TDataEndError::AsText() { return KX_STR("Attempt to read beyond end of data"); }
 
 TMessageError::TMessageError() : message(&kxBlankString) { kxRetain(message); }

@@ -80,7 +80,7 @@ class KxTry {
 
 [[noreturn]] void kxThrow(Object* error);
 [[noreturn]] void kxThrowCString(const char* text);  // raises a String
-[[noreturn]] void kxRaiseError(String* message);      // raises a TMessageError
+[[noreturn]] void kxRaiseError(String* message);     // raises a TMessageError
 [[noreturn]] void kxRaiseNullAccess();
 [[noreturn]] void kxRaiseAbstractCall();
 [[noreturn]] void kxRaiseNullFunction();

@@ -22,7 +22,9 @@ constexpr uint32_t kBuckets = 1024;
 struct Table {
   Entry* buckets[kBuckets];
 
-  static uint32_t Bucket(uintptr_t key) { return static_cast<uint32_t>((key >> 3) & (kBuckets - 1)); }
+  static uint32_t Bucket(uintptr_t key) {
+    return static_cast<uint32_t>((key >> 3) & (kBuckets - 1));
+  }
 
   Entry* Find(uintptr_t key) const {
     for (Entry* e = buckets[Bucket(key)]; e; e = e->next)

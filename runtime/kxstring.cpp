@@ -72,9 +72,12 @@ bool MatchesAt(const String* s, const String* sub, int64_t p) {
 // Digit value of a unit in base 2, 10 or 16, or -1.
 int DigitValue(uint16_t u, int base) {
   int v = -1;
-  if (u >= '0' && u <= '9') v = u - '0';
-  else if (base == 16 && u >= 'a' && u <= 'f') v = u - 'a' + 10;
-  else if (base == 16 && u >= 'A' && u <= 'F') v = u - 'A' + 10;
+  if (u >= '0' && u <= '9')
+    v = u - '0';
+  else if (base == 16 && u >= 'a' && u <= 'f')
+    v = u - 'a' + 10;
+  else if (base == 16 && u >= 'A' && u <= 'F')
+    v = u - 'A' + 10;
   return v < base ? v : -1;
 }
 
@@ -186,8 +189,9 @@ void WriteWithoutBlocking(int fd, const char* text, size_t n) {
 // The header is measured on the blank String (offsetof is not defined for
 // a class with virtual functions).
 size_t String::AllocationSize(int32_t n) {
-  static const size_t header = static_cast<size_t>(reinterpret_cast<const char*>(kxBlankString.units) -
-                                                   reinterpret_cast<const char*>(&kxBlankString));
+  static const size_t header = static_cast<size_t>(
+      reinterpret_cast<const char*>(kxBlankString.units) -
+      reinterpret_cast<const char*>(&kxBlankString));
   return header + sizeof(uint16_t) * static_cast<size_t>(n > 0 ? n : 0);
 }
 
@@ -212,7 +216,9 @@ Int String::CompareWith(Object* other) {
 Int String::IndexOf(String* sub, Int start) { return kxStringIndexOf(this, sub, start); }
 Int String::LastIndexOf(String* sub, Int start) { return kxStringLastIndexOf(this, sub, start); }
 String* String::Strip() { return kxStringStrip(this); }
-String* String::Substitute(String* sub, String* with) { return kxStringSubstitute(this, sub, with); }
+String* String::Substitute(String* sub, String* with) {
+  return kxStringSubstitute(this, sub, with);
+}
 String* String::LowerAscii() { return kxStringLowerAscii(this); }
 String* String::UpperAscii() { return kxStringUpperAscii(this); }
 Int String::ParseInt() { return kxStringParseInt(this); }
@@ -280,7 +286,8 @@ String* kxStringOfArray(Array* a) {
 String* kxStringDecodeCText(const char* text) {
   if (!text) return &kxBlankString;
   const size_t n = std::strlen(text);
-  if (n > static_cast<size_t>(kMaxUnits)) kxRaiseError(KX_STR("Attempt to create a String beyond the largest length"));
+  if (n > static_cast<size_t>(kMaxUnits))
+    kxRaiseError(KX_STR("Attempt to create a String beyond the largest length"));
   return kxStringDecodeBytes(text, static_cast<Int>(n));
 }
 
@@ -291,7 +298,9 @@ Int kxWTextLength(const uint16_t* text) {
   return n;
 }
 
-String* kxStringCopyWText(const uint16_t* text) { return kxStringCopyUnits(text, kxWTextLength(text)); }
+String* kxStringCopyWText(const uint16_t* text) {
+  return kxStringCopyUnits(text, kxWTextLength(text));
+}
 
 // Every use of the same literal gets one shared constant, so that comparing
 // a constant with one written elsewhere (colour names, say) can end at the
@@ -337,7 +346,8 @@ Int kxStringCompare(String* a, String* b) {
   if (a == b) return 0;  // a constant compared with itself, as colour names are
   const int32_t n = std::min(a->length, b->length);
   for (int32_t i = 0; i < n; ++i) {
-    if (a->units[i] != b->units[i]) return static_cast<Int>(a->units[i]) - static_cast<Int>(b->units[i]);
+    if (a->units[i] != b->units[i])
+      return static_cast<Int>(a->units[i]) - static_cast<Int>(b->units[i]);
   }
   return a->length - b->length;
 }
@@ -429,7 +439,8 @@ String* MapCase(String* s, uint16_t from, uint16_t to, int shift) {
   if (i == s->length) return s;
   String* r = kxStringCopyUnits(s->units, s->length);
   for (; i < r->length; ++i) {
-    if (r->units[i] >= from && r->units[i] <= to) r->units[i] = static_cast<uint16_t>(r->units[i] + shift);
+    if (r->units[i] >= from && r->units[i] <= to)
+      r->units[i] = static_cast<uint16_t>(r->units[i] + shift);
   }
   return r;
 }

@@ -74,8 +74,8 @@ Int kxStringParseInt(String* s);
 Long kxStringParseLong(String* s);
 Float kxStringParseFloat(String* s);
 Double kxStringParseDouble(String* s);
-char* kxStringEncodeCText(String* s);       // free with kxStringFreeCText
-uint16_t* kxStringCopyToWText(String* s);   // free with kxStringFreeWText
+char* kxStringEncodeCText(String* s);      // free with kxStringFreeCText
+uint16_t* kxStringCopyToWText(String* s);  // free with kxStringFreeWText
 void kxStringFreeCText(char* text);
 void kxStringFreeWText(uint16_t* text);
 
@@ -89,8 +89,8 @@ String* kxReadInputLine();
 // A String constant of compiled code: count 0x7fffffff, never freed, not
 // in the collector's memory. KX_STR("text") yields the same object each time.
 String* kxStringConstant(const char* text);
-#define KX_STR(text)                                       \
-  ([]() -> String* {                                       \
+#define KX_STR(text)                                          \
+  ([]() -> String* {                                          \
     static String* const kxConstant = kxStringConstant(text); \
-    return kxConstant;                                     \
+    return kxConstant;                                        \
   }())

@@ -49,7 +49,8 @@ constexpr size_t kProbeBytes = size_t(4) << 20;
 constexpr size_t kProbeSpaceBytes = size_t(256) << 20;
 
 bool AddressSpaceFree() {
-  void* probe = mmap(nullptr, kProbeSpaceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* probe = mmap(nullptr, kProbeSpaceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                     -1, 0);
   if (probe == MAP_FAILED) return false;
   munmap(probe, kProbeSpaceBytes);
   return true;
@@ -82,8 +83,8 @@ size_t FormatOutOfMemory(char* out, size_t bytes) {
 
 // --- small-block allocator ---------------------------------------------------
 
-constexpr Int kSmallLimit = 240;   // larger blocks go to kxAlignedAlloc
-constexpr Int kClassCount = 15;    // 16, 32, ..., 240 bytes
+constexpr Int kSmallLimit = 240;  // larger blocks go to kxAlignedAlloc
+constexpr Int kClassCount = 15;   // 16, 32, ..., 240 bytes
 constexpr Int kChunkBytes = 65536;
 
 struct FreeBlock {
@@ -128,7 +129,7 @@ constexpr int kRootShift = kRegionShift + kMidBits;
 constexpr int kRootBits = 12;
 constexpr uintptr_t kAddressLimit = uintptr_t(1) << (kRootShift + kRootBits);
 
-using MidTable = BitBlock*[1 << kMidBits];
+using MidTable = BitBlock * [1 << kMidBits];
 MidTable* bitmapRoot[1 << kRootBits];
 
 inline BitBlock** BlockSlot(uintptr_t a, bool create) {
@@ -243,7 +244,8 @@ __attribute__((noinline, no_sanitize_address)) size_t ScanStack() {
 }
 
 void ReportBadRefs(Object* o) {
-  std::printf("bad refs:obj=$%lx refs=$%x\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(o)), o->refs);
+  std::printf("bad refs:obj=$%lx refs=$%x\n",
+              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(o)), o->refs);
   if (String* s = Cast<String>(o)) {
     char* text = kxStringEncodeCText(s);
     std::printf("String:%s\n", text ? text : "");
@@ -427,8 +429,9 @@ Int kxCollectGarbage() {
     lastBytesFreed = static_cast<Int>(before - bytesInUse);
   }
   if (collectMode & KX_COLLECT_STATISTICS) {
-    std::printf("GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
-                lastBytesFreed, -1, freed, static_cast<Int>(scanned), static_cast<Int>(live));
+    std::printf(
+        "GC collectMem: memFreed=%i, time=%ims, objsFreed=%i, objsScanned=%i, objsLive=%i\n",
+        lastBytesFreed, -1, freed, static_cast<Int>(scanned), static_cast<Int>(live));
     std::fflush(stdout);
   }
   return lastBytesFreed;

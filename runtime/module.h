@@ -11,9 +11,9 @@
 #include "runtime/array.h"
 #include "runtime/kxstring.h"
 
-#define KX_MODULE_ONCE()            \
-  static Int kxModuleOnce = 0;      \
-  if (kxModuleOnce) return 0;       \
+#define KX_MODULE_ONCE()       \
+  static Int kxModuleOnce = 0; \
+  if (kxModuleOnce) return 0;  \
   kxModuleOnce = 1
 
 Int InitRuntimeModule();  // sets its flag only
@@ -25,8 +25,8 @@ extern String* kxProgramPath;
 extern String* kxProgramTitle;
 extern Array* kxProgramArgs;
 
-void kxStartRuntime(Int argc, char** argv, const char* programDir,
-                    const char* programPath, Int reserved);
+void kxStartRuntime(Int argc, char** argv, const char* programDir, const char* programPath,
+                    Int reserved);
 [[noreturn]] void kxEnd();
 // Routines run in reverse order of registration when the process ends
 // through kxExitProcess (or exit), before the C library's own exit handlers.

@@ -130,10 +130,22 @@ void SinCosDeg(Double degrees, Double* sine, Double* cosine) {
   const Double s = std::sin(radians);
   const Double c = std::cos(radians);
   switch ((static_cast<int>(quarter) % 4 + 4) % 4) {
-    case 0: *sine = s; *cosine = c; break;
-    case 1: *sine = c; *cosine = -s; break;
-    case 2: *sine = -s; *cosine = -c; break;
-    default: *sine = -c; *cosine = s; break;
+    case 0:
+      *sine = s;
+      *cosine = c;
+      break;
+    case 1:
+      *sine = c;
+      *cosine = -s;
+      break;
+    case 2:
+      *sine = -s;
+      *cosine = -c;
+      break;
+    default:
+      *sine = -c;
+      *cosine = s;
+      break;
   }
 }
 

@@ -54,22 +54,24 @@ using KxSlot = void (*)();
 // reserved ones as a table the record points at: a C++ static record has one
 // type for every class, so the table cannot sit inside it.
 struct ClassRecord {
-  const ClassRecord* super;                        // null for Object
-  void (*free)(Object*);                           // destroys and returns the memory
-  const DebugScope* debug;                         // kind 2 + class name
-  int32_t instanceSize;                            // bytes; 0 for variable-size classes
-  void (*constructor)(Object*);                    // null: not made from its record
-  void (*destructor)(Object*);                     // this class's own destructor chain
+  const ClassRecord* super;      // null for Object
+  void (*free)(Object*);         // destroys and returns the memory
+  const DebugScope* debug;       // kind 2 + class name
+  int32_t instanceSize;          // bytes; 0 for variable-size classes
+  void (*constructor)(Object*);  // null: not made from its record
+  void (*destructor)(Object*);   // this class's own destructor chain
   String* (*AsText)(Object*);
   Int (*CompareWith)(Object*, Object*);
   Object* (*HandleMessage)(Object*, Object*);
-  void (*reserved[3])(Object*);                    // raise "Illegal call to reserved method"
-  const KxSlot* methods;                           // the class's method slots, in order
+  void (*reserved[3])(Object*);  // raise "Illegal call to reserved method"
+  const KxSlot* methods;         // the class's method slots, in order
   int32_t methodCount;
-  const char* name;                                // same text as debug->name
+  const char* name;  // same text as debug->name
 
   template <class F>
-  F Method(Int slot) const { return reinterpret_cast<F>(methods[slot]); }
+  F Method(Int slot) const {
+    return reinterpret_cast<F>(methods[slot]);
+  }
 };
 
 class Object {
@@ -84,10 +86,10 @@ class Object {
 
   virtual const ClassRecord* Class() const { return &classRecord; }
   // Standard slots.
-  virtual String* AsText();                   // "%p" of the address
-  virtual Int CompareWith(Object* other);     // address difference
+  virtual String* AsText();                // "%p" of the address
+  virtual Int CompareWith(Object* other);  // address difference
   virtual Object* HandleMessage(Object* message) { return nullptr; }
-  virtual void Reserved0();                   // raise "Illegal call to reserved method"
+  virtual void Reserved0();  // raise "Illegal call to reserved method"
   virtual void Reserved1();
   virtual void Reserved2();
   // Free routine: destroy and give the memory back. Variable-size classes
@@ -134,26 +136,40 @@ struct KxDeclaringClass<R (C::*)(A...)> {
 // whatever the object's dynamic class; a class that does not override a slot
 // shares its super class's slot function.
 template <class C>
-String* kxAsTextSlot(Object* o) { return static_cast<C*>(o)->C::AsText(); }
+String* kxAsTextSlot(Object* o) {
+  return static_cast<C*>(o)->C::AsText();
+}
 template <class C>
-Int kxCompareWithSlot(Object* o, Object* other) { return static_cast<C*>(o)->C::CompareWith(other); }
+Int kxCompareWithSlot(Object* o, Object* other) {
+  return static_cast<C*>(o)->C::CompareWith(other);
+}
 template <class C>
 Object* kxHandleMessageSlot(Object* o, Object* message) {
   return static_cast<C*>(o)->C::HandleMessage(message);
 }
 template <class T>
-void kxConstructSlot(Object* o) { ::new (static_cast<void*>(o)) T(); }
+void kxConstructSlot(Object* o) {
+  ::new (static_cast<void*>(o)) T();
+}
 template <class T>
-void kxDestructSlot(Object* o) { static_cast<T*>(o)->T::~T(); }
+void kxDestructSlot(Object* o) {
+  static_cast<T*>(o)->T::~T();
+}
 
 // Method slots: a member function becomes a function of (object, args...)
 // that dispatches on the object; a class function is stored as it is.
 template <auto M, class C, class R, class... A>
-R kxCallMethodSlot(Object* self, A... args) { return (static_cast<C*>(self)->*M)(args...); }
+R kxCallMethodSlot(Object* self, A... args) {
+  return (static_cast<C*>(self)->*M)(args...);
+}
 template <auto M, class C, class R, class... A>
-R kxCallConstMethodSlot(Object* self, A... args) { return (static_cast<C*>(self)->*M)(args...); }
+R kxCallConstMethodSlot(Object* self, A... args) {
+  return (static_cast<C*>(self)->*M)(args...);
+}
 template <auto M, class C, class R, class... A>
-KxSlot kxMethodThunk(R (C::*)(A...)) { return reinterpret_cast<KxSlot>(&kxCallMethodSlot<M, C, R, A...>); }
+KxSlot kxMethodThunk(R (C::*)(A...)) {
+  return reinterpret_cast<KxSlot>(&kxCallMethodSlot<M, C, R, A...>);
+}
 template <auto M, class C, class R, class... A>
 KxSlot kxMethodThunk(R (C::*)(A...) const) {
   return reinterpret_cast<KxSlot>(&kxCallConstMethodSlot<M, C, R, A...>);
@@ -178,7 +194,8 @@ constexpr ClassRecord kxMakeClassRecord(const DebugScope* scope) {
   if constexpr (!std::is_void_v<typename T::Super>) super = &T::Super::classRecord;
   void (*constructor)(Object*) = nullptr;
   void (*destructor)(Object*) = nullptr;
-  if constexpr (!kVariableSize && std::is_default_constructible_v<T>) constructor = &kxConstructSlot<T>;
+  if constexpr (!kVariableSize && std::is_default_constructible_v<T>)
+    constructor = &kxConstructSlot<T>;
   if constexpr (!kVariableSize && std::is_destructible_v<T>) destructor = &kxDestructSlot<T>;
   return ClassRecord{
       super,
@@ -197,26 +214,26 @@ constexpr ClassRecord kxMakeClassRecord(const DebugScope* scope) {
 }
 
 // Inside the class body: KX_CLASS(TFoo, TBase)
-#define KX_CLASS(Self, Base)                                              \
- public:                                                                  \
-  using Super = Base;                                                     \
-  static const ClassRecord classRecord;                                   \
-  const ClassRecord* Class() const override { return &Self::classRecord; }\
-                                                                          \
+#define KX_CLASS(Self, Base)                                               \
+ public:                                                                   \
+  using Super = Base;                                                      \
+  static const ClassRecord classRecord;                                    \
+  const ClassRecord* Class() const override { return &Self::classRecord; } \
+                                                                           \
  public:
 
 // In exactly one .cpp file: KX_CLASS_RECORD(TFoo), or with the class's
 // method slots in order, super class's first: KX_CLASS_RECORD(TFoo,
 // &TFoo::First, &TFoo::Second, &ClassFunction). Members are called through
 // the object's virtual table, so a subclass may list its super's slots.
-#define KX_CLASS_RECORD(Self, ...)                                        \
-  static constexpr DebugScope kxScope_##Self = {2, #Self};                \
-  constinit const ClassRecord Self::classRecord =                         \
+#define KX_CLASS_RECORD(Self, ...)                         \
+  static constexpr DebugScope kxScope_##Self = {2, #Self}; \
+  constinit const ClassRecord Self::classRecord =          \
       kxMakeClassRecord<Self, false __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
 // The same for a class whose objects differ in size (instance size 0).
-#define KX_VARIABLE_CLASS_RECORD(Self, ...)                               \
-  static constexpr DebugScope kxScope_##Self = {2, #Self};                \
-  constinit const ClassRecord Self::classRecord =                         \
+#define KX_VARIABLE_CLASS_RECORD(Self, ...)                \
+  static constexpr DebugScope kxScope_##Self = {2, #Self}; \
+  constinit const ClassRecord Self::classRecord =          \
       kxMakeClassRecord<Self, true __VA_OPT__(, ) __VA_ARGS__>(&kxScope_##Self);
 
 // The runtime's named records and its Null. Null is the empty reference:
@@ -232,10 +249,10 @@ Object* kxNewObject(const ClassRecord* record);
 // Collection modes: when to collect (the low two bits), and whether each
 // collection prints its statistics line.
 enum : Int {
-  KX_COLLECT_ON_REQUEST = 0,    // only kxCollectGarbage
-  KX_COLLECT_AUTO = 1,          // after 1 MiB of allocation or a long pending list
-  KX_COLLECT_EVERY_ALLOC = 3,   // before every allocation
-  KX_COLLECT_SCHEDULE = 3,      // the bits that hold the schedule
+  KX_COLLECT_ON_REQUEST = 0,   // only kxCollectGarbage
+  KX_COLLECT_AUTO = 1,         // after 1 MiB of allocation or a long pending list
+  KX_COLLECT_EVERY_ALLOC = 3,  // before every allocation
+  KX_COLLECT_SCHEDULE = 3,     // the bits that hold the schedule
   KX_COLLECT_STATISTICS = 4,
 };
 void* kxAllocObjectMemory(size_t size);  // maybe collects; sets the presence bit
@@ -276,7 +293,7 @@ Int kxBitmapBlockCount();
 Int kxBytesInUse();
 Int kxLastBytesFreed();
 Int kxLastObjectsFreed();
-Int kxCollectTime();  // always -1
+Int kxCollectTime();      // always -1
 Int kxPendingCapacity();  // grows by 1024 entries, never shrinks
 
 // True when an object starts at this address (presence bitmap).
@@ -317,7 +334,9 @@ class Ref {
   Ref(const Ref& r) : p_(r.p_) { kxRetain(p_); }
   Ref(Ref&& r) noexcept : p_(r.p_) { r.p_ = nullptr; }
   template <class U>
-  Ref(const Ref<U>& r) : p_(r.get()) { kxRetain(p_); }
+  Ref(const Ref<U>& r) : p_(r.get()) {
+    kxRetain(p_);
+  }
   ~Ref() { kxRelease(p_); }
   Ref& operator=(T* p) {
     kxRetain(p);  // new value first: p may be kept alive only by the old one

@@ -337,7 +337,8 @@ void kxInstallSignalHandlers() {
   // reach it, and a request sent before this point stays pending until here.
   sigset_t handled;
   sigemptyset(&handled);
-  for (int sig : {SIGBUS, SIGSEGV, SIGTERM, SIGTRAP, SIGINT, SIGHUP, SIGPIPE}) sigaddset(&handled, sig);
+  for (int sig : {SIGBUS, SIGSEGV, SIGTERM, SIGTRAP, SIGINT, SIGHUP, SIGPIPE})
+    sigaddset(&handled, sig);
   pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 }
 

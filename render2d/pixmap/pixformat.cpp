@@ -55,19 +55,25 @@ static void SwapRedBlueBlocks(const uint8_t* src, uint8_t* dst, Int count) {
   for (; i + 8 <= count; i += 8) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i + 16));
-    a = _mm_or_si128(_mm_or_si128(_mm_and_si128(a, keep), _mm_and_si128(_mm_srli_epi32(a, 16), low)),
-                     _mm_slli_epi32(_mm_and_si128(a, low), 16));
-    b = _mm_or_si128(_mm_or_si128(_mm_and_si128(b, keep), _mm_and_si128(_mm_srli_epi32(b, 16), low)),
-                     _mm_slli_epi32(_mm_and_si128(b, low), 16));
+    a = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(a, keep), _mm_and_si128(_mm_srli_epi32(a, 16), low)),
+        _mm_slli_epi32(_mm_and_si128(a, low), 16));
+    b = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(b, keep), _mm_and_si128(_mm_srli_epi32(b, 16), low)),
+        _mm_slli_epi32(_mm_and_si128(b, low), 16));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), a);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i + 16), b);
   }
   SwapRedBluePlain(src + 4 * i, dst + 4 * i, count - i);
 }
 
-static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) { SwapRedBlueBlocks(src, dst, count); }
+static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
+  SwapRedBlueBlocks(src, dst, count);
+}
 #else
-static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) { SwapRedBluePlain(src, dst, count); }
+static void SwapRedBlue32(const uint8_t* src, uint8_t* dst, Int count) {
+  SwapRedBluePlain(src, dst, count);
+}
 #endif
 
 void PixelsToRgba32(const uint8_t* src, uint8_t* dst, Int srcFormat, Int count) {
@@ -96,15 +102,9 @@ void PixelsToRgba32(const uint8_t* src, uint8_t* dst, Int srcFormat, Int count) 
         dst[4 * i] = s[0], dst[4 * i + 1] = s[1], dst[4 * i + 2] = s[2], dst[4 * i + 3] = 255;
       }
       break;
-    case PIXFMT_BGRA32:
-      SwapRedBlue32(src, dst, count);
-      break;
-    case PIXFMT_RGBA32:
-      CopyPixels(src, dst, PIXFMT_RGBA32, count);
-      break;
-    default:
-      std::memset(dst, 0, static_cast<size_t>(count) * 4);
-      break;
+    case PIXFMT_BGRA32: SwapRedBlue32(src, dst, count); break;
+    case PIXFMT_RGBA32: CopyPixels(src, dst, PIXFMT_RGBA32, count); break;
+    default: std::memset(dst, 0, static_cast<size_t>(count) * 4); break;
   }
 }
 
@@ -132,14 +132,9 @@ void PixelsFromRgba32(const uint8_t* src, uint8_t* dst, Int dstFormat, Int count
         dst[3 * i] = s[0], dst[3 * i + 1] = s[1], dst[3 * i + 2] = s[2];
       }
       break;
-    case PIXFMT_BGRA32:
-      SwapRedBlue32(src, dst, count);
-      break;
-    case PIXFMT_RGBA32:
-      CopyPixels(src, dst, PIXFMT_RGBA32, count);
-      break;
-    default:
-      break;  // no bytes per pixel: nothing to write
+    case PIXFMT_BGRA32: SwapRedBlue32(src, dst, count); break;
+    case PIXFMT_RGBA32: CopyPixels(src, dst, PIXFMT_RGBA32, count); break;
+    default: break;  // no bytes per pixel: nothing to write
   }
 }
 

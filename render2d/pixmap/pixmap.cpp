@@ -114,7 +114,8 @@ TPixmap* TPixmap::SubWindow(Int x, Int y, Int w, Int h) {
 
 TPixmap* TPixmap::Duplicate() {
   TPixmap* copy = Allocate(width, height, format, kInternalAlign);
-  for (Int y = 0; y < height; ++y) CopyPixels(PixelAddress(0, y), copy->PixelAddress(0, y), format, width);
+  for (Int y = 0; y < height; ++y)
+    CopyPixels(PixelAddress(0, y), copy->PixelAddress(0, y), format, width);
   return copy;
 }
 
@@ -124,7 +125,8 @@ void TPixmap::PasteFrom(TPixmap* source, Int x, Int y) {
   if (source->width <= 0 || source->height <= 0) return;
   if (!Inside(x, source->width, width) || !Inside(y, source->height, height)) kxRaiseIndexRange();
   for (Int i = 0; i < source->height; ++i)
-    ConvertPixels(source->PixelAddress(0, i), source->format, PixelAddress(x, y + i), format, source->width);
+    ConvertPixels(source->PixelAddress(0, i), source->format, PixelAddress(x, y + i), format,
+                  source->width);
 }
 
 TPixmap* TPixmap::ConvertTo(Int newFormat) {
@@ -145,20 +147,14 @@ Int TPixmap::GetPixel(Int x, Int y) {
   if (PixelFormatBytes(format) == 0) return 0;
   const uint8_t* s = PixelAddress(x, y);
   switch (format) {
-    case PIXFMT_GREY8:
-      return PackArgb(255, s[0], s[0], s[0]);
-    case PIXFMT_ALPHA8:
-      return PackArgb(s[0], 255, 255, 255);
-    case PIXFMT_BGR24:
-      return PackArgb(255, s[2], s[1], s[0]);
-    case PIXFMT_RGB24:
-      return PackArgb(255, s[0], s[1], s[2]);
+    case PIXFMT_GREY8: return PackArgb(255, s[0], s[0], s[0]);
+    case PIXFMT_ALPHA8: return PackArgb(s[0], 255, 255, 255);
+    case PIXFMT_BGR24: return PackArgb(255, s[2], s[1], s[0]);
+    case PIXFMT_RGB24: return PackArgb(255, s[0], s[1], s[2]);
     case PIXFMT_BGRA32:
       return PackArgb(s[3], s[2], s[1], s[0]);  // the bytes as a little-endian word
-    case PIXFMT_RGBA32:
-      return PackArgb(s[3], s[0], s[1], s[2]);
-    default:
-      RaiseFormatWithoutAccess();
+    case PIXFMT_RGBA32: return PackArgb(s[3], s[0], s[1], s[2]);
+    default: RaiseFormatWithoutAccess();
   }
 }
 
@@ -168,17 +164,15 @@ void TPixmap::SetPixel(Int x, Int y, Int argb) {
   Argb c(argb);
   uint8_t* d = PixelAddress(x, y);
   switch (format) {
-    case PIXFMT_GREY8:
-      d[0] = static_cast<uint8_t>((c.r + c.g + c.b) / 3);
-      break;
-    case PIXFMT_ALPHA8:
-      d[0] = static_cast<uint8_t>(c.a);
-      break;
+    case PIXFMT_GREY8: d[0] = static_cast<uint8_t>((c.r + c.g + c.b) / 3); break;
+    case PIXFMT_ALPHA8: d[0] = static_cast<uint8_t>(c.a); break;
     case PIXFMT_BGR24:
-      d[0] = static_cast<uint8_t>(c.b), d[1] = static_cast<uint8_t>(c.g), d[2] = static_cast<uint8_t>(c.r);
+      d[0] = static_cast<uint8_t>(c.b), d[1] = static_cast<uint8_t>(c.g),
+      d[2] = static_cast<uint8_t>(c.r);
       break;
     case PIXFMT_RGB24:
-      d[0] = static_cast<uint8_t>(c.r), d[1] = static_cast<uint8_t>(c.g), d[2] = static_cast<uint8_t>(c.b);
+      d[0] = static_cast<uint8_t>(c.r), d[1] = static_cast<uint8_t>(c.g),
+      d[2] = static_cast<uint8_t>(c.b);
       break;
     case PIXFMT_BGRA32:
       d[0] = static_cast<uint8_t>(c.b), d[1] = static_cast<uint8_t>(c.g);
@@ -188,8 +182,7 @@ void TPixmap::SetPixel(Int x, Int y, Int argb) {
       d[0] = static_cast<uint8_t>(c.r), d[1] = static_cast<uint8_t>(c.g);
       d[2] = static_cast<uint8_t>(c.b), d[3] = static_cast<uint8_t>(c.a);
       break;
-    default:
-      RaiseFormatWithoutAccess();
+    default: RaiseFormatWithoutAccess();
   }
 }
 

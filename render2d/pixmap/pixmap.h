@@ -36,8 +36,8 @@ class TPixmap : public Object {
   Int height = 0;
   Int pitch = 0;
   Int format = 0;
-  Int capacity = -1;          // bytes owned; -1 when borrowed
-  Ref<TPixmap> owner;         // for windows: the pixmap whose memory is shown
+  Int capacity = -1;   // bytes owned; -1 when borrowed
+  Ref<TPixmap> owner;  // for windows: the pixmap whose memory is shown
 
   ~TPixmap() override;
 

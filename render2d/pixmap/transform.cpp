@@ -63,14 +63,16 @@ TPixmap* ColorKeyPixmap(TPixmap* p, Int red, Int green, Int blue) {
 TPixmap* MirrorPixmapX(TPixmap* p) {
   Need(p);
   TPixmap* out = TPixmap::Allocate(p->width, p->height, p->format, kInternalAlign);
-  for (Int i = 0; i < p->width; ++i) out->PasteFrom(p->SubWindow(p->width - 1 - i, 0, 1, p->height), i, 0);
+  for (Int i = 0; i < p->width; ++i)
+    out->PasteFrom(p->SubWindow(p->width - 1 - i, 0, 1, p->height), i, 0);
   return out;
 }
 
 TPixmap* MirrorPixmapY(TPixmap* p) {
   Need(p);
   TPixmap* out = TPixmap::Allocate(p->width, p->height, p->format, kInternalAlign);
-  for (Int i = 0; i < p->height; ++i) out->PasteFrom(p->SubWindow(0, p->height - 1 - i, p->width, 1), 0, i);
+  for (Int i = 0; i < p->height; ++i)
+    out->PasteFrom(p->SubWindow(0, p->height - 1 - i, p->width, 1), 0, i);
   return out;
 }
 
@@ -108,7 +110,8 @@ TPixmap* ScalePixmap(TPixmap* p, Int newWidth, Int newHeight) {
   if (s->width == 0 || s->height == 0) {
     // Nothing to sample: transparent black rather than reads outside the source.
     std::memset(scratch.get(), 0, static_cast<size_t>(ow) * 4);
-    for (Int i = 0; i < oh; ++i) ConvertPixels(scratch.get(), PIXFMT_RGBA32, out->PixelAddress(0, i), out->format, ow);
+    for (Int i = 0; i < oh; ++i)
+      ConvertPixels(scratch.get(), PIXFMT_RGBA32, out->PixelAddress(0, i), out->format, ow);
     return out;
   }
   const Float xRatio = static_cast<Float>(s->width) / static_cast<Float>(ow);

@@ -50,9 +50,9 @@ TEST(LifeRule, KnownPatternsStillLivesOscillatorsAndHardEdges) {
   for (int x = 1; x < kGridColumns - 1; ++x) rowNext.insert({{x, 11}, {x, 12}, {x, 13}});
   const Cells horizontal = {{29, 12}, {30, 12}, {31, 12}};
   const Cells block = {{20, 10}, {21, 10}, {20, 11}, {21, 11}};
-  const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},    // top-left
-                         {55, 0},  {56, 0},  {55, 1},  {56, 1},   // top-right
-                         {0, 22},  {1, 22},  {0, 23},  {1, 23},   // bottom-left
+  const Cells corners = {{0, 0},   {1, 0},   {0, 1},   {1, 1},     // top-left
+                         {55, 0},  {56, 0},  {55, 1},  {56, 1},    // top-right
+                         {0, 22},  {1, 22},  {0, 23},  {1, 23},    // bottom-left
                          {55, 22}, {56, 22}, {55, 23}, {56, 23}};  // bottom-right
   const struct {
     const char* name;
@@ -108,7 +108,8 @@ TEST(LifeRule, RandomGridsMatchTheRuleCellByCell) {
               count += now[nx][ny] == 1;
           }
         const Int want = count == 3 ? 1 : count == 2 ? copy[x][y] : 0;
-        ASSERT_EQ(Cell(cellules_copie, x, y), want) << "round " << round << " cell " << x << "," << y;
+        ASSERT_EQ(Cell(cellules_copie, x, y), want)
+            << "round " << round << " cell " << x << "," << y;
         lastCount = count;
       }
     EXPECT_EQ(iComptVoisins, lastCount);
@@ -163,7 +164,11 @@ TEST(StatusText, TextOverItsShadowInTheOppositeColourAndTheColourComesBack) {
     if (x < 0 || y < 0 || x >= 16 || y >= 16) return false;
     return (glyphs[y * 96 + (text[x / 8] - 32)] >> (x % 8) & 1) != 0;
   };
-  const struct { const char* colour; Int shadow; uint32_t fore, back; } cases[] = {
+  const struct {
+    const char* colour;
+    Int shadow;
+    uint32_t fore, back;
+  } cases[] = {
       {"blanc", 1, 0xffffff, 0x000000},
       {"Blanc", 1, 0x000000, 0xffffff},  // any other name: black on white
       {"blanc", 0, 0xffffff, 0x808080},  // no shadow: the grey stays

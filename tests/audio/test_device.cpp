@@ -116,7 +116,13 @@ TEST(AudioDevice, FifoGetsWholeBlocksOfSilencePacedByItsReader) {
   ExpectQuickStop(dev, 1000);
   EXPECT_EQ(dev->active.load(), 0);
 
-  ASSERT_TRUE(WaitFor([&] { got.Once(rd); return got.eof; }, 2000)) << "device closed";
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        got.Once(rd);
+        return got.eof;
+      },
+      2000))
+      << "device closed";
   EXPECT_EQ(got.nonzero, 0);
   EXPECT_EQ(got.bytes, dev->blocks.load() * BLOCK) << "whole 4096-byte blocks only";
   close(rd);
@@ -180,7 +186,12 @@ TEST(AudioDevice, DevicesThatRefuseEveryWriteDoNotMakeTheThreadSpin) {
   linuxaudio* dev = new linuxaudio(tmp.path.c_str());
   dev->start();
   Drain got;
-  ASSERT_TRUE(WaitFor([&] { got.Once(rd); return got.bytes >= 4 * BLOCK; }, 2000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        got.Once(rd);
+        return got.bytes >= 4 * BLOCK;
+      },
+      2000));
   close(rd);
   ExpectFailingWritesDoNotSpin(dev);
 }

@@ -178,7 +178,8 @@ int FindProgram(dl_phdr_info* info, size_t, void*) {
 }
 
 __attribute__((constructor)) void LocateProgram() {
-  if (ThePlan().call && strcmp(ThePlan().call, "malloc") == 0) dl_iterate_phdr(FindProgram, nullptr);
+  if (ThePlan().call && strcmp(ThePlan().call, "malloc") == 0)
+    dl_iterate_phdr(FindProgram, nullptr);
 }
 
 void* Refusal() {
@@ -314,14 +315,16 @@ void glXSwapBuffers(Display* display, unsigned long drawable) {
 
 // Slowed, it widens the window between a signal handler being installed and
 // the timer being set, where a tick of the timer being replaced can land.
-int setitimer(__itimer_which_t which, const struct itimerval* value, struct itimerval* old) noexcept {
+int setitimer(__itimer_which_t which, const struct itimerval* value,
+              struct itimerval* old) noexcept {
   const Action action = Due("setitimer");
   if (action == Action::kFault) Fault();
   if (action == Action::kFail) {
     errno = EINVAL;
     return -1;
   }
-  static auto real = Next<int (*)(__itimer_which_t, const struct itimerval*, struct itimerval*)>("setitimer");
+  static auto real = Next<int (*)(__itimer_which_t, const struct itimerval*, struct itimerval*)>(
+      "setitimer");
   const int result = real(which, value, old);
   After(action);
   return result;

@@ -18,7 +18,8 @@
 // One body under both names: the large-file call serves either, as it
 // only lifts the limit a plain one has on file sizes in a 32-bit build.
 extern "C" int open(const char* path, int flags, ...) {
-  static const auto real = reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open64"));
+  static const auto real = reinterpret_cast<int (*)(const char*, int, ...)>(
+      dlsym(RTLD_NEXT, "open64"));
   const char* capture = std::getenv("LIFESIM_DSP_CAPTURE");
   if (capture && std::strcmp(path, "/dev/dsp") == 0)
     return real(capture, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

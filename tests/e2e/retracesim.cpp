@@ -116,8 +116,7 @@ void WriteOut() {
   FILE* out = path ? fopen(path, "w") : nullptr;
   if (!out) return;
   const Display& s = Sim();
-  fprintf(out, "swaps %ld %ld calls %ld refused %ld\n", s.swaps[0], s.swaps[1], s.calls,
-          s.refused);
+  fprintf(out, "swaps %ld %ld calls %ld refused %ld\n", s.swaps[0], s.swaps[1], s.calls, s.refused);
   for (const auto& [at, interval] : s.stamps) fprintf(out, "%.6f %d\n", at, interval);
   fclose(out);
 }

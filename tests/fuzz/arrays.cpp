@@ -74,7 +74,9 @@ void CheckRange(FuzzInput& in) {
   Array* source = TakeSource(in, &sourceTag);
   const char* tag = in.Flag() ? sourceTag : TakeTag(in);
   const Int start = in.Position();
-  const Int end = in.Flag() ? in.Position() : static_cast<Int>(std::min<Long>(Long(start) + in.Range(-2, 20), INT32_MAX));
+  const Int end = in.Flag()
+                      ? in.Position()
+                      : static_cast<Int>(std::min<Long>(Long(start) + in.Range(-2, 20), INT32_MAX));
   const Long n = Long(end) - start;
   if (n > 4096 && n <= INT32_MAX) return;  // valid, but only a matter of memory
   const bool sameKind = kxArrayElementSize(tag) == kxArrayElementSize(sourceTag) &&
@@ -163,7 +165,8 @@ void CheckSortedObjects(FuzzInput& in) {
   bool onlyStrings = true;
   for (Object* o : after) onlyStrings &= o && Cast<String>(o);
   for (Int i = 1; onlyStrings && i < n; ++i) {
-    const Int c = kxStringCompare(static_cast<String*>(after[i - 1]), static_cast<String*>(after[i]));
+    const Int c = kxStringCompare(static_cast<String*>(after[i - 1]),
+                                  static_cast<String*>(after[i]));
     FUZZ_CHECK(up ? c <= 0 : c >= 0);
   }
   for (Int i = 1; up && i < n; ++i) FUZZ_CHECK(after[i - 1] == nullptr || after[i] != nullptr);

@@ -110,7 +110,8 @@ class TFuzzGlyph : public TFaceGlyph {
   }
   Float GlyphAdvance() override { return Coord(*current); }
   void GlyphRect(Int* x, Int* y, Int* w, Int* h) override {
-    *x = current->Position(), *y = current->Position(), *w = current->Position(), *h = current->Position();
+    *x = current->Position(), *y = current->Position(), *w = current->Position(),
+    *h = current->Position();
   }
 };
 
@@ -160,7 +161,8 @@ Float Coord(FuzzInput& in) {
 String* Text(FuzzInput& in) {
   const Int n = in.Range(0, 24);
   std::vector<uint16_t> units(size_t(n) + 1);
-  for (Int i = 0; i < n; ++i) units[i] = in.Flag() ? in.Take<uint16_t>() : uint16_t(in.Range(32, 127));
+  for (Int i = 0; i < n; ++i)
+    units[i] = in.Flag() ? in.Take<uint16_t>() : uint16_t(in.Range(32, 127));
   return kxStringCopyUnits(units.data(), n);
 }
 
@@ -280,7 +282,10 @@ void ImageStep(FuzzInput& in, World& world, Int op) {
       break;
     }
     case 2: DrawImageFrame(world.Image(in), Coord(in), Coord(in), in.Range(-1, 3)); break;
-    case 3: DrawImageStretched(world.Image(in), Coord(in), Coord(in), Coord(in), Coord(in), in.Range(-1, 3)); break;
+    case 3:
+      DrawImageStretched(world.Image(in), Coord(in), Coord(in), Coord(in), Coord(in),
+                         in.Range(-1, 3));
+      break;
     case 4: TileImageArea(world.Image(in), Coord(in), Coord(in), in.Range(-1, 3)); break;
     case 5: SetImageHandlePoint(world.Image(in), Coord(in), Coord(in)); break;
     case 6: CentreImageHandle(world.Image(in)); break;
@@ -295,14 +300,15 @@ void ImageStep(FuzzInput& in, World& world, Int op) {
     case 8: world.Keep(LoadImageFile(SomePixmap(in), in.Range(0, 15))); break;
     case 9: {
       TPixmap* sheet = SomePixmap(in);
-      world.Keep(LoadImageCells(sheet, in.Range(-1, 12), in.Range(-1, 12), in.Position(), in.Range(-1, 8),
-                                in.Range(0, 15)));
+      world.Keep(LoadImageCells(sheet, in.Range(-1, 12), in.Range(-1, 12), in.Position(),
+                                in.Range(-1, 8), in.Range(0, 15)));
       break;
     }
     case 10: CaptureImage(world.Image(in), in.Position(), in.Position(), in.Range(-1, 3)); break;
     default: {
       TImage* image = world.Image(in);
-      if (image) FUZZ_CHECK(GetImageWidth(image) == image->width && GetImageHeight(image) == image->height);
+      if (image)
+        FUZZ_CHECK(GetImageWidth(image) == image->width && GetImageHeight(image) == image->height);
       break;
     }
   }
@@ -319,7 +325,8 @@ void TextStep(FuzzInput& in, std::vector<Ref<TGlyphFont>>& fonts, Int op) {
     }
     case 2: {
       TGlyphFont* font = nullptr;
-      if (in.Flag()) font = fonts.empty() ? DefaultTextFont() : fonts[in.Range(0, Int(fonts.size()) - 1)].get();
+      if (in.Flag())
+        font = fonts.empty() ? DefaultTextFont() : fonts[in.Range(0, Int(fonts.size()) - 1)].get();
       SetTextFont(font);
       FUZZ_CHECK(GetTextFont() == (font ? font : DefaultTextFont()));
       break;
@@ -327,7 +334,8 @@ void TextStep(FuzzInput& in, std::vector<Ref<TGlyphFont>>& fonts, Int op) {
     default: {
       // The face loader answers from the input: glyph counts, indices,
       // pictures, advances and boxes are whatever it says.
-      TGlyphFont* font = LoadGlyphFont(in.Flag() ? Text(in) : nullptr, in.Position(), in.Range(0, 7));
+      TGlyphFont* font = LoadGlyphFont(in.Flag() ? Text(in) : nullptr, in.Position(),
+                                       in.Range(0, 7));
       if (font && fonts.size() < 4) fonts.emplace_back(font);
       break;
     }

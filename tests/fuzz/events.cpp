@@ -173,11 +173,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 6: {
         // Dispatched down the event chain (the queue merges states), or
         // queued directly with either merge setting; a burst may overfill it.
-        const Int ids[] = {EVENT_KEYDOWN, EVENT_MOUSEMOVE, EVENT_TIMERTICK, EVENT_WINDOWSIZE, 0, in.Take<Int>()};
+        const Int ids[] = {EVENT_KEYDOWN, EVENT_MOUSEMOVE, EVENT_TIMERTICK, EVENT_WINDOWSIZE, 0,
+                           in.Take<Int>()};
         const Int count = in.Flag() ? in.Range(1, 300) : 1;
         const bool dispatch = in.Flag(), merge = in.Flag();
         for (Int k = 0; k < count; ++k) {
-          Queued e{ids[in.Byte() % 6], in.Take<Int>(), in.Take<Int>(), in.Take<Int>(), in.Take<Int>(), object(), object()};
+          Queued e{ids[in.Byte() % 6], in.Take<Int>(), in.Take<Int>(), in.Take<Int>(),
+                   in.Take<Int>(),     object(),       object()};
           TEvent* event = TEvent::NewEvent(e.id, e.source, e.data, e.mods, e.x, e.y, e.extra);
           if (dispatch) {
             event->Dispatch();
@@ -189,9 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       }
-      default:
-        CheckRead(queue);
-        break;
+      default: CheckRead(queue); break;
     }
   }
   CheckCall(chain, nullptr);

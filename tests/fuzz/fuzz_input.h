@@ -16,13 +16,12 @@
 #include "runtime/object.h"
 
 // A broken invariant is a crash for the fuzzer: it keeps the input.
-#define FUZZ_CHECK(cond)                                                          \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
-      std::fprintf(stderr, "invariant failed at %s:%d: %s\n", __FILE__, __LINE__, \
-                   #cond);                                                        \
-      std::abort();                                                               \
-    }                                                                             \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
+      std::fprintf(stderr, "invariant failed at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 // Reads values off the front of the input; once it runs dry every read
@@ -58,6 +57,7 @@ class FuzzInput {
       default: return Range(-8, 40);
     }
   }
+
  private:
   const uint8_t* data_;
   size_t size_;

@@ -18,7 +18,8 @@ Int Forged(FuzzInput& in, const Model& live) {
     case 1: {
       // A live handle with high bits added: what a 32-bit multiple of 8 would alias.
       const Int base = live.empty() ? 1 : live.begin()->first;
-      h = static_cast<Int>(static_cast<uint32_t>(base) + (static_cast<uint32_t>(in.Range(1, 7)) << 29));
+      h = static_cast<Int>(static_cast<uint32_t>(base) +
+                           (static_cast<uint32_t>(in.Range(1, 7)) << 29));
       break;
     }
     case 2: h = -in.Range(0, 3); break;

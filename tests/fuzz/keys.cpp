@@ -44,8 +44,9 @@ void CheckKeysym(unsigned long keysym, unsigned long high) {
 }
 
 void CheckTranslation(FuzzInput& in) {
-  static const int kTypes[] = {KeyPress, KeyRelease, ButtonPress, ButtonRelease, MotionNotify,
-                               FocusIn, Expose, ClientMessage, 0, 200};
+  static const int kTypes[] = {
+      KeyPress,      KeyRelease, ButtonPress, ButtonRelease, MotionNotify, FocusIn, Expose,
+      ClientMessage, 0,          200};
   XEvent event;
   std::memset(&event, 0, sizeof event);
   event.type = kTypes[in.Byte() % 10];
@@ -84,9 +85,7 @@ void CheckTranslation(FuzzInput& in) {
     case MotionNotify:
       FUZZ_CHECK(seen.size() == 1 && seen[0].id == EVENT_MOUSEMOVE && seen[0].y == y);
       break;
-    default:
-      FUZZ_CHECK(seen.empty());
-      break;
+    default: FUZZ_CHECK(seen.empty()); break;
   }
   FUZZ_CHECK(X11KeyCode(&event) == 0 && X11KeyCode(nullptr) == 0);
 }

@@ -10,7 +10,9 @@
 
 namespace {
 
-Long Wrap(__int128 v) { return static_cast<Long>(static_cast<uint64_t>(static_cast<unsigned __int128>(v))); }
+Long Wrap(__int128 v) {
+  return static_cast<Long>(static_cast<uint64_t>(static_cast<unsigned __int128>(v)));
+}
 
 // Mostly edges and small values, sometimes any bit pattern.
 Long SomeLong(FuzzInput& in) {
@@ -78,7 +80,8 @@ void CheckLongs(FuzzInput& in) {
   kxLongSar(&r, a, count);
   FUZZ_CHECK(r == (a >> (count & 63)));
   FUZZ_CHECK(kxLongLt(a, b) == (a < b) && kxLongGt(a, b) == (a > b) && kxLongLe(a, b) == (a <= b));
-  FUZZ_CHECK(kxLongGe(a, b) == (a >= b) && kxLongEq(a, b) == (a == b) && kxLongNe(a, b) == (a != b));
+  FUZZ_CHECK(kxLongGe(a, b) == (a >= b) && kxLongEq(a, b) == (a == b) &&
+             kxLongNe(a, b) == (a != b));
   FUZZ_CHECK(kxLongToDouble(a) == Double(a));
   Long q = 0, m = 0;
   const char* raised = RaisedText([&] {

@@ -41,7 +41,8 @@ void CheckAllocation(FuzzInput& in, Int width, Int height, Int format, Int align
   FUZZ_CHECK(p->pitch == (row + a - 1) / a * a);
   FUZZ_CHECK(p->capacity == Long(p->pitch) * p->height && p->height == std::max(height, 0));
   // Past 32 bits of bytes: a runtime error, never a short allocation.
-  FUZZ_CHECK(*RaisedText([&] { NewPixmap(1 << 16, (1 << 15) + in.Range(0, 9), PIXFMT_RGBA32, 1); }) != 0);
+  FUZZ_CHECK(
+      *RaisedText([&] { NewPixmap(1 << 16, (1 << 15) + in.Range(0, 9), PIXFMT_RGBA32, 1); }) != 0);
 }
 
 void CheckConversions(TPixmap* p) {
@@ -53,7 +54,8 @@ void CheckConversions(TPixmap* p) {
     TPixmap* direct = p->ConvertTo(format);
     FUZZ_CHECK(SameBytes(direct, working->ConvertTo(format)));
     for (Int y = 0; y < p->height; ++y)
-      for (Int x = 0; x < p->width; ++x) FUZZ_CHECK(direct->GetPixel(x, y) == Stored(p->GetPixel(x, y), format));
+      for (Int x = 0; x < p->width; ++x)
+        FUZZ_CHECK(direct->GetPixel(x, y) == Stored(p->GetPixel(x, y), format));
   }
 }
 
@@ -111,16 +113,20 @@ void CheckOutside(FuzzInput& in, TPixmap* p) {
   FUZZ_CHECK(raisesIndex([&] { SetPixmapPixel(p, x, y, argb); }) != pixel);
   if (pixel) FUZZ_CHECK(p->GetPixel(x, y) == Stored(argb, p->format));
   if (!pixel) FUZZ_CHECK(SameBytes(p, before));
-  FUZZ_CHECK(raisesIndex([&] { PixmapPixelAddress(p, x, y); }) != (Inside(x, 0, p->width) && Inside(y, 0, p->height)));
+  FUZZ_CHECK(raisesIndex([&] { PixmapPixelAddress(p, x, y); }) !=
+             (Inside(x, 0, p->width) && Inside(y, 0, p->height)));
   TPixmap* window = nullptr;
   const bool fits = Inside(x, w, p->width) && Inside(y, h, p->height);
   FUZZ_CHECK(raisesIndex([&] { window = PixmapSubWindow(p, x, y, w, h); }) != fits);
-  if (window) FUZZ_CHECK(SameBytes(ClonePixmap(window), window) && SameBytes(MirrorPixmapX(MirrorPixmapX(window)), window));
+  if (window)
+    FUZZ_CHECK(SameBytes(ClonePixmap(window), window) &&
+               SameBytes(MirrorPixmapX(MirrorPixmapX(window)), window));
   // A small source pasted anywhere.
   TPixmap* source = NewPixmap(in.Range(0, 5), in.Range(0, 5), in.Range(1, 6), 1);
   std::memset(source->pixels, 0x5a, size_t(source->capacity));
   const bool empty = source->width == 0 || source->height == 0;
-  const bool lands = empty || (Inside(x, source->width, p->width) && Inside(y, source->height, p->height));
+  const bool lands = empty ||
+                     (Inside(x, source->width, p->width) && Inside(y, source->height, p->height));
   before = p->Duplicate();
   FUZZ_CHECK(raisesIndex([&] { p->PasteFrom(source, x, y); }) != lands);
   if (!lands || empty) FUZZ_CHECK(SameBytes(p, before));
@@ -215,7 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckAllocation(in, width, height, format, align, p);
   }
   for (Int y = 0; y < p->height; ++y)
-    for (Int x = 0; x < p->width * PixelFormatBytes(format); ++x) p->PixelAddress(0, y)[x] = in.Byte();
+    for (Int x = 0; x < p->width * PixelFormatBytes(format); ++x)
+      p->PixelAddress(0, y)[x] = in.Byte();
   CheckConversions(p);
   CheckPixelWrites(in, p);
   CheckWindowAndPaste(in, p);

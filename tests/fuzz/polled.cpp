@@ -43,11 +43,21 @@ struct Model {
       case EVENT_APPSUSPEND: ClearAll(), suspended = 1; break;
       case EVENT_APPRESUME: ClearAll(), suspended = 0; break;
       case EVENT_APPTERMINATE: terminate = 1; break;
-      case EVENT_KEYDOWN: if (v >= 0 && v < kKeys) Press(keyDown, keyHits, v); break;
-      case EVENT_KEYUP: if (v >= 0 && v < kKeys) keyDown[v] = 0; break;
-      case EVENT_KEYCHAR: if (Int(chars.size()) < kQueue) chars.push_back(v); break;
-      case EVENT_MOUSEDOWN: if (v >= 0 && v < kButtons) Press(buttonDown, buttonHits, v); break;
-      case EVENT_MOUSEUP: if (v >= 0 && v < kButtons) buttonDown[v] = 0; break;
+      case EVENT_KEYDOWN:
+        if (v >= 0 && v < kKeys) Press(keyDown, keyHits, v);
+        break;
+      case EVENT_KEYUP:
+        if (v >= 0 && v < kKeys) keyDown[v] = 0;
+        break;
+      case EVENT_KEYCHAR:
+        if (Int(chars.size()) < kQueue) chars.push_back(v);
+        break;
+      case EVENT_MOUSEDOWN:
+        if (v >= 0 && v < kButtons) Press(buttonDown, buttonHits, v);
+        break;
+      case EVENT_MOUSEUP:
+        if (v >= 0 && v < kButtons) buttonDown[v] = 0;
+        break;
       case EVENT_MOUSEMOVE: x = e->x, y = e->y; break;
       case EVENT_MOUSEWHEEL: wheel = Int(uint32_t(wheel) + uint32_t(v)); break;
       default: break;
@@ -58,9 +68,9 @@ struct Model {
 Model model;
 Ref<Object> source;
 
-const Int kEvents[] = {EVENT_APPSUSPEND, EVENT_APPRESUME, EVENT_APPTERMINATE, EVENT_KEYDOWN,
-                       EVENT_KEYUP,      EVENT_KEYCHAR,   EVENT_MOUSEDOWN,    EVENT_MOUSEUP,
-                       EVENT_MOUSEMOVE,  EVENT_MOUSEWHEEL, EVENT_TIMERTICK,   EVENT_KEYDOWN};
+const Int kEvents[] = {EVENT_APPSUSPEND, EVENT_APPRESUME,  EVENT_APPTERMINATE, EVENT_KEYDOWN,
+                       EVENT_KEYUP,      EVENT_KEYCHAR,    EVENT_MOUSEDOWN,    EVENT_MOUSEUP,
+                       EVENT_MOUSEMOVE,  EVENT_MOUSEWHEEL, EVENT_TIMERTICK,    EVENT_KEYDOWN};
 
 Int Value(FuzzInput& in) { return in.Byte() % 4 ? in.Range(-2, 260) : in.Take<Int>(); }
 
@@ -94,8 +104,12 @@ void Step(FuzzInput& in) {
       FUZZ_CHECK(NextChar() == c);
       break;
     }
-    case 5: FUZZ_CHECK(MouseButtonHits(which) == Answer(model.buttonHits, kButtons, which, true)); break;
-    case 6: FUZZ_CHECK(MouseButtonIsDown(which) == Answer(model.buttonDown, kButtons, which, false)); break;
+    case 5:
+      FUZZ_CHECK(MouseButtonHits(which) == Answer(model.buttonHits, kButtons, which, true));
+      break;
+    case 6:
+      FUZZ_CHECK(MouseButtonIsDown(which) == Answer(model.buttonDown, kButtons, which, false));
+      break;
     case 7:
       FUZZ_CHECK(PointerX() == model.x && PointerY() == model.y && WheelTotal() == model.wheel);
       FUZZ_CHECK(AppIsSuspended() == model.suspended && PolledInputActive() == Int(model.active));
@@ -112,8 +126,8 @@ void Step(FuzzInput& in) {
       break;
     default: {
       Object* from = in.Flag() ? source.get() : nullptr;
-      TEvent* e = TEvent::NewEvent(kEvents[in.Range(0, 11)], from, which, in.Take<Int>(), in.Position(),
-                                   in.Position(), nullptr);
+      TEvent* e = TEvent::NewEvent(kEvents[in.Range(0, 11)], from, which, in.Take<Int>(),
+                                   in.Position(), in.Position(), nullptr);
       e->Dispatch();
       model.Event(e);
       break;

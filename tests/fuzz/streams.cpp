@@ -59,7 +59,8 @@ class THeaderDecoder : public TPixmapDecoder {
     const Int w = stream->ReadByte() - 4, h = stream->ReadByte() - 4;
     const Int format = stream->ReadByte() % 8, align = stream->ReadByte() % 9;
     TPixmap* p = NewPixmap(w, h, format, align);
-    for (Int y = 0; y < p->height; ++y) stream->ReadBytes(p->PixelAddress(0, y), p->width * PixelFormatBytes(format));
+    for (Int y = 0; y < p->height; ++y)
+      stream->ReadBytes(p->PixelAddress(0, y), p->width * PixelFormatBytes(format));
     return p;
   }
 };
@@ -135,7 +136,9 @@ void CheckDecoders(FuzzInput& in, const std::vector<uint8_t>& bytes) {
   switch (in.Byte() % 4) {
     case 0: url = kxStringDecodeCText(filePath.c_str()); break;
     case 1: url = KX_STR("/nonexistent/lifesim-fuzz"); break;
-    case 2: url = in.Flag() ? nullptr : static_cast<Object*>(NewPixmap(1, 1, PIXFMT_RGBA32, 4)); break;
+    case 2:
+      url = in.Flag() ? nullptr : static_cast<Object*>(NewPixmap(1, 1, PIXFMT_RGBA32, 4));
+      break;
     default:
       stream = New<TFuzzStream>();
       stream->bytes = bytes;
@@ -158,7 +161,8 @@ void CheckBlobs(FuzzInput& in) {
     const std::string name = "blob" + std::to_string(in.Range(0, 31));
     String* key = kxStringDecodeCText(name.c_str());
     if (in.Flag()) {
-      const Int offset = in.Range(0, 255), length = in.Flag() ? in.Position() : in.Range(0, 256 - offset);
+      const Int offset = in.Range(0, 255),
+                length = in.Flag() ? in.Position() : in.Range(0, 256 - offset);
       const void* data = in.Byte() % 16 ? store + offset : nullptr;
       Int added = -1;
       const char* raised = RaisedText([&] { added = kxAddEmbeddedBlob(key, data, length); });

@@ -37,7 +37,8 @@ void CheckParsing(String* s) {
   FUZZ_CHECK(std::isnan(d) ? std::isnan(f) : f == static_cast<Float>(d));
   for (const char* prefix : {"$", "%", "-", " +$", "\t-%"}) {
     String* t = kxStringConcat(Ascii(prefix), s);
-    FUZZ_CHECK(kxStringParseInt(t) == static_cast<Int>(static_cast<uint32_t>(kxStringParseLong(t))));
+    FUZZ_CHECK(kxStringParseInt(t) ==
+               static_cast<Int>(static_cast<uint32_t>(kxStringParseLong(t))));
   }
 }
 
@@ -178,7 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckFormatting(in);
   for (Int k = 0; k < 4 && !in.Empty(); ++k) {
     const Int start = in.Position();
-    const Int end = in.Flag() ? in.Position() : static_cast<Int>(std::min<Long>(Long(start) + in.Range(-4, 40), INT32_MAX));
+    const Int end = in.Flag() ? in.Position()
+                              : static_cast<Int>(
+                                    std::min<Long>(Long(start) + in.Range(-4, 40), INT32_MAX));
     CheckRange(s, start, end);
     CheckSearch(s, kxStringRange(s, in.Range(-2, 24), in.Range(-2, 24)), start);
   }

@@ -19,12 +19,12 @@ class GLDisplayLayer : public testing::Test {
 };
 
 TEST(GLDisplayRefreshRate, ModeLinesGiveRoundedRates) {
-  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 0), 60);   // 59.94 rounds up
-  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 16), 120); // interlaced
-  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 32), 30);  // double scan
-  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 48), 60);  // doubled, then halved
+  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 0), 60);    // 59.94 rounds up
+  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 16), 120);  // interlaced
+  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 32), 30);   // double scan
+  EXPECT_EQ(GLDisplayRefreshRate(25175, 800, 525, 48), 60);   // doubled, then halved
   EXPECT_EQ(GLDisplayRefreshRate(31500, 840, 500, 0), 75);
-  EXPECT_EQ(GLDisplayRefreshRate(25175, 0, 525, 0), 0);      // no division by zero
+  EXPECT_EQ(GLDisplayRefreshRate(25175, 0, 525, 0), 0);  // no division by zero
 }
 
 TEST_F(GLDisplayLayer, FullScreenSwitchesGrabsAndRestoresTheMode) {

@@ -97,7 +97,7 @@ TEST_F(GraphicsLayer, FullScreenGraphicsOpensTestsSyncAndEndsCleanly) {
 TEST_F(GraphicsLayer, SoftPacingKeepsTheSixtyHertzScheduleOfTheDefaultGraphicsOnly) {
   const Int opening = kxMilliSecs();
   ASSERT_NE(Graphics(160, 120, 0, 60, 0), nullptr);  // windowed: paced without a test
-  const Int opened = kxMilliSecs();  // the schedule starts in between
+  const Int opened = kxMilliSecs();                  // the schedule starts in between
   EXPECT_EQ(GraphicsSoftSync(), 1);
   constexpr int kFrames = 30;
   Int previous = 0, late = 0;
@@ -256,7 +256,8 @@ TEST(GraphicsChildCase, DelaysAndPacingAcrossWallClockSteps) {
   EXPECT_LT(now() - opening, 5000);
   timeval wall1;
   gettimeofday(&wall1, nullptr);
-  const double wallMs = (wall1.tv_sec - wall0.tv_sec) * 1000.0 + (wall1.tv_usec - wall0.tv_usec) / 1e3;
+  const double wallMs = (wall1.tv_sec - wall0.tv_sec) * 1000.0 +
+                        (wall1.tv_usec - wall0.tv_usec) / 1e3;
   EXPECT_GT(wallMs - (now() - start), 10000) << "the wall clock was not stepped";
 }
 
@@ -272,9 +273,12 @@ TEST(GraphicsInChild, CasesInTheirOwnEnvironmentsLeaveTheServerAsFound) {
   auto retraces = [&](const char* hz, const char* jitter, const char* offer, const char* force,
                       const char* keptOn) {
     Env env = asan;
-    env.insert({{"LD_PRELOAD", LIFESIM_RETRACESIM}, {"LIFESIM_RETRACE_HZ", hz},
-                {"LIFESIM_RETRACE_JITTER_MS", jitter}, {"LIFESIM_RETRACE_OFFER", offer},
-                {"LIFESIM_RETRACE_FORCE", force}, {"EXPECT_KEPT_ON", keptOn}});
+    env.insert({{"LD_PRELOAD", LIFESIM_RETRACESIM},
+                {"LIFESIM_RETRACE_HZ", hz},
+                {"LIFESIM_RETRACE_JITTER_MS", jitter},
+                {"LIFESIM_RETRACE_OFFER", offer},
+                {"LIFESIM_RETRACE_FORCE", force},
+                {"EXPECT_KEPT_ON", keptOn}});
     return env;
   };
   Env wallClock = asan;
@@ -311,9 +315,8 @@ TEST(GraphicsInChild, CasesInTheirOwnEnvironmentsLeaveTheServerAsFound) {
 TEST(GraphicsInChild, OnlyAnotherRateOfTheSize) {
   ExtraServer server("xorg-dummy-75hz.conf");
   ASSERT_FALSE(server.display().empty()) << "could not start the 75 Hz server";
-  EXPECT_EQ(RunChildCase("SixtyHertzAskedOnASeventyFiveHertzServer",
-                         {{"DISPLAY", server.display()}}),
-            0);
+  EXPECT_EQ(
+      RunChildCase("SixtyHertzAskedOnASeventyFiveHertzServer", {{"DISPLAY", server.display()}}), 0);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 namespace {
 
 TEST(NextPowerOfTwo, RoundsUpToAPowerOfTwo) {
-  const Int cases[][2] = {{-5, 1}, {0, 1}, {1, 1}, {3, 4}, {17, 32},
-                          {1024, 1024}, {1025, 2048}, {(1 << 30) + 1, 1 << 30}};
+  const Int cases[][2] = {{-5, 1},  {0, 1},       {1, 1},       {3, 4},
+                          {17, 32}, {1024, 1024}, {1025, 2048}, {(1 << 30) + 1, 1 << 30}};
   for (const auto& c : cases) EXPECT_EQ(NextPowerOfTwo(c[0]), c[1]) << c[0];
 }
 

@@ -16,7 +16,8 @@ std::vector<std::string> calls;
 
 // Logs its context's text, so one function stands for many hooks.
 Object* Log(Int, Object* data, Object* context) {
-  calls.push_back(context ? ToStd(Cast<String>(context)) : "null:" + std::to_string(data != nullptr));
+  calls.push_back(context ? ToStd(Cast<String>(context))
+                          : "null:" + std::to_string(data != nullptr));
   return data;
 }
 Object* OtherLog(Int id, Object* data, Object* context) { return Log(id, data, context); }
@@ -172,8 +173,11 @@ TEST_F(QueueTest, StateEventsOfOneSourceMergeInPlace) {
       EXPECT_EQ(ToStd(QueuedEventExtraText()), "late");
     }
   }
-  EXPECT_EQ(got, (Pairs{{EVENT_TIMERTICK, 2}, {EVENT_KEYDOWN, 65}, {EVENT_TIMERTICK, 3},
-                        {EVENT_KEYDOWN, 65}, {EVENT_WINDOWSIZE, 2}}));
+  EXPECT_EQ(got, (Pairs{{EVENT_TIMERTICK, 2},
+                        {EVENT_KEYDOWN, 65},
+                        {EVENT_TIMERTICK, 3},
+                        {EVENT_KEYDOWN, 65},
+                        {EVENT_WINDOWSIZE, 2}}));
 }
 
 TEST_F(QueueTest, FullQueueDropsNewcomersUntilOneIsTaken) {

@@ -122,7 +122,7 @@ TEST_F(PolledTest, SourceFilterStartStopAndAppEvents) {
   StopPolledInput();
   EXPECT_EQ(KeyIsDown(20), 0);  // stopping cleared it
   Tap(21);
-  EXPECT_EQ(KeyHit(21), 0);  // not listening
+  EXPECT_EQ(KeyHit(21), 0);    // not listening
   EXPECT_EQ(WaitForKey(), 0);  // nothing can come: an answer, not a hang
 }
 

@@ -28,7 +28,9 @@ Object* PumpFromAHook(Int, Object* data, Object*) {
 
 TEST(System, PumpAndWaitDoNotNestAndTheGuardSurvivesErrors) {
   TestSystemScope driver;
-  driver->onPoll = [](TTestSystem*) { EmitSystemEvent(EVENT_KEYDOWN, nullptr, 1, 0, 0, 0, nullptr); };
+  driver->onPoll = [](TTestSystem*) {
+    EmitSystemEvent(EVENT_KEYDOWN, nullptr, 1, 0, 0, 0, nullptr);
+  };
   driver->onWait = driver->onPoll;
   AttachHook(EventHookId, &PumpFromAHook, nullptr, 50);
   PumpSystemEvents();
@@ -86,7 +88,8 @@ TEST(SystemChildCase, ConsoleRequesters) {
 }
 
 TEST(System, ConsoleRequestersReadAnswersFromStandardInput) {
-  ChildResult r = RunChildCaseCaught("ConsoleRequesters", {}, "Yes\nnope\nNo\nmaybe\n\nY\nlife.txt\n/tmp/d\n");
+  ChildResult r = RunChildCaseCaught("ConsoleRequesters", {},
+                                     "Yes\nnope\nNo\nmaybe\n\nY\nlife.txt\n/tmp/d\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "Save (Yes/No)?Save (Yes/No)?Save (Yes/No/Cancel)?Save (Yes/No/Cancel)?"
@@ -107,7 +110,7 @@ int WithoutADisplay() {
   Int start = kxMilliSecs();
   while (kxMilliSecs() - start < 20) PumpSystemEvents();
   if (deferredRuns != 0) return 16;  // no display: the pump does nothing at all
-  WaitSystemEvents();  // sleeps at most a second, ended by the tick; runs handlers
+  WaitSystemEvents();                // sleeps at most a second, ended by the tick; runs handlers
   if (kxMilliSecs() - start > 1500 || deferredRuns != 1) return 11;
   StartPolledInput(nullptr);
   if (KeyHit(27) || KeyIsDown(27) || NextChar() || MouseButtonHits(1) || WheelTotal()) return 12;

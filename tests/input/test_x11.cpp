@@ -78,8 +78,8 @@ class XServerTest : public testing::Test {
 
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
-    attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                            ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
+    attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                            PointerMotionMask | StructureNotifyMask;
     window_ = XCreateWindow(d_, DefaultRootWindow(d_), kLeft, kTop, kWidth, kHeight, 0,
                             CopyFromParent, InputOutput, CopyFromParent,
                             CWOverrideRedirect | CWEventMask, &attributes);
@@ -117,7 +117,9 @@ class XServerTest : public testing::Test {
     event.xkey.state = state;
     return X11KeyCode(&event);
   }
-  void Key(KeySym keysym, bool down) { XTestFakeKeyEvent(d_, KeyCodeOf(keysym), down, CurrentTime); }
+  void Key(KeySym keysym, bool down) {
+    XTestFakeKeyEvent(d_, KeyCodeOf(keysym), down, CurrentTime);
+  }
   void Tap(KeySym keysym) {
     Key(keysym, true);
     Key(keysym, false);
@@ -141,8 +143,8 @@ class XServerTest : public testing::Test {
       bool keyboard = XGrabKeyboard(d_, window_, False, GrabModeAsync, GrabModeAsync,
                                     CurrentTime) == GrabSuccess;
       if (keyboard) XUngrabKeyboard(d_, CurrentTime);
-      bool pointer = XGrabPointer(d_, window_, False, 0, GrabModeAsync, GrabModeAsync, None,
-                                  None, CurrentTime) == GrabSuccess;
+      bool pointer = XGrabPointer(d_, window_, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                  CurrentTime) == GrabSuccess;
       if (pointer) XUngrabPointer(d_, CurrentTime);
       XSync(d_, False);
       if (keyboard && pointer) return;
@@ -180,11 +182,17 @@ TEST_F(XServerTest, KeysGiveCharactersAndCodesAndAFloodIsTakenInOneQuery) {
   Tap(XK_Escape);
   ASSERT_TRUE(AwaitQueued(8, 0));
   EXPECT_EQ(KeyHit(83), 2);
-  EXPECT_EQ(recorder.Only({EVENT_KEYCHAR, EVENT_KEYDOWN, EVENT_KEYUP}),
-            (Pairs{{EVENT_KEYCHAR, 115}, {EVENT_KEYDOWN, 83}, {EVENT_KEYUP, 83},
-                   {EVENT_KEYDOWN, 160}, {EVENT_KEYCHAR, 83}, {EVENT_KEYDOWN, 83},
-                   {EVENT_KEYUP, 83}, {EVENT_KEYUP, 160},
-                   {EVENT_KEYCHAR, 27}, {EVENT_KEYDOWN, 27}, {EVENT_KEYUP, 27}}));
+  EXPECT_EQ(recorder.Only({EVENT_KEYCHAR, EVENT_KEYDOWN, EVENT_KEYUP}), (Pairs{{EVENT_KEYCHAR, 115},
+                                                                               {EVENT_KEYDOWN, 83},
+                                                                               {EVENT_KEYUP, 83},
+                                                                               {EVENT_KEYDOWN, 160},
+                                                                               {EVENT_KEYCHAR, 83},
+                                                                               {EVENT_KEYDOWN, 83},
+                                                                               {EVENT_KEYUP, 83},
+                                                                               {EVENT_KEYUP, 160},
+                                                                               {EVENT_KEYCHAR, 27},
+                                                                               {EVENT_KEYDOWN, 27},
+                                                                               {EVENT_KEYUP, 27}}));
   EXPECT_EQ(NextChar(), 115);
   EXPECT_EQ(NextChar(), 83);
   EXPECT_EQ(NextChar(), 27);
@@ -226,9 +234,15 @@ TEST_F(XServerTest, ButtonsAreLeftOneMiddleThreeRightTwoAndTheWheelSteps) {
   EXPECT_EQ(std::make_pair(PointerX(), PointerY()), std::make_pair(30, 40));
   EXPECT_EQ(WheelTotal(), 1);
   EXPECT_EQ(recorder.Only({EVENT_MOUSEDOWN, EVENT_MOUSEUP, EVENT_MOUSEWHEEL}),
-            (Pairs{{EVENT_MOUSEDOWN, 1}, {EVENT_MOUSEUP, 1}, {EVENT_MOUSEDOWN, 3},
-                   {EVENT_MOUSEUP, 3}, {EVENT_MOUSEDOWN, 2}, {EVENT_MOUSEUP, 2},
-                   {EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, 1}, {EVENT_MOUSEWHEEL, -1}}));
+            (Pairs{{EVENT_MOUSEDOWN, 1},
+                   {EVENT_MOUSEUP, 1},
+                   {EVENT_MOUSEDOWN, 3},
+                   {EVENT_MOUSEUP, 3},
+                   {EVENT_MOUSEDOWN, 2},
+                   {EVENT_MOUSEUP, 2},
+                   {EVENT_MOUSEWHEEL, 1},
+                   {EVENT_MOUSEWHEEL, 1},
+                   {EVENT_MOUSEWHEEL, -1}}));
 }
 
 Int ClaimKeyPresses(XEvent* event) { return event->type == KeyPress; }
@@ -322,7 +336,8 @@ TEST_F(XServerTest, PollsMissNothing) {
     unsigned long items = 0, left = 0;
     unsigned char* value = nullptr;
     if (XGetWindowProperty(other, window_, XA_WM_NAME, 0, 16, False, XA_STRING, &type, &format,
-                           &items, &left, &value) == Success && value) {
+                           &items, &left, &value) == Success &&
+        value) {
       seen = items == 6 && std::string(reinterpret_cast<char*>(value), 6) == "polled";
       XFree(value);
     }
@@ -340,21 +355,21 @@ TEST_F(XServerTest, KeyCodeTableOnTheServersKeyboard) {
     Int code;
   };
   std::vector<Row> rows = {
-      {XK_Left, 37},       {XK_Up, 38},          {XK_Right, 39},      {XK_Down, 40},
-      {XK_Control_L, 162}, {XK_Control_R, 163},  {XK_Alt_L, 164},     {XK_Alt_R, 165},
-      {XK_Shift_L, 160},   {XK_Shift_R, 161},    {XK_Num_Lock, 144},  {XK_Scroll_Lock, 145},
-      {XK_KP_Insert, 96},  {XK_KP_End, 97},      {XK_KP_Down, 98},    {XK_KP_Next, 99},
-      {XK_KP_Left, 100},   {XK_KP_Begin, 101},   {XK_KP_Right, 102},  {XK_KP_Home, 103},
-      {XK_KP_Up, 104},     {XK_KP_Prior, 105},   {XK_Super_L, 91},    {XK_Super_R, 92},
-      {XK_Home, 36},       {XK_Prior, 33},       {XK_Delete, 46},     {XK_End, 35},
-      {XK_Next, 34},       {XK_KP_Delete, 110},  {XK_KP_Enter, 13},   {XK_KP_Add, 107},
-      {XK_KP_Subtract, 109}, {XK_KP_Multiply, 106}, {XK_KP_Divide, 111}, {XK_grave, 192},
-      {XK_minus, 107},     {XK_equal, 109},      {XK_bracketleft, 219}, {XK_bracketright, 221},
-      {XK_backslash, 226}, {XK_semicolon, 186},  {XK_apostrophe, 222}, {XK_comma, 188},
-      {XK_period, 190},    {XK_slash, 191},      {XK_Escape, 27},     {XK_Return, 13},
-      {XK_BackSpace, 8},   {XK_Tab, 9},          {XK_Pause, 19},      {XK_space, 32},
-      {XK_Caps_Lock, 229}, {XK_braceleft, 91},   {XK_bar, 92},        {XK_braceright, 93},
-      {XK_asciitilde, 94}, {XK_Print, 42},       {XK_Insert, 45},     {XK_Menu, 93},
+      {XK_Left, 37},         {XK_Up, 38},           {XK_Right, 39},        {XK_Down, 40},
+      {XK_Control_L, 162},   {XK_Control_R, 163},   {XK_Alt_L, 164},       {XK_Alt_R, 165},
+      {XK_Shift_L, 160},     {XK_Shift_R, 161},     {XK_Num_Lock, 144},    {XK_Scroll_Lock, 145},
+      {XK_KP_Insert, 96},    {XK_KP_End, 97},       {XK_KP_Down, 98},      {XK_KP_Next, 99},
+      {XK_KP_Left, 100},     {XK_KP_Begin, 101},    {XK_KP_Right, 102},    {XK_KP_Home, 103},
+      {XK_KP_Up, 104},       {XK_KP_Prior, 105},    {XK_Super_L, 91},      {XK_Super_R, 92},
+      {XK_Home, 36},         {XK_Prior, 33},        {XK_Delete, 46},       {XK_End, 35},
+      {XK_Next, 34},         {XK_KP_Delete, 110},   {XK_KP_Enter, 13},     {XK_KP_Add, 107},
+      {XK_KP_Subtract, 109}, {XK_KP_Multiply, 106}, {XK_KP_Divide, 111},   {XK_grave, 192},
+      {XK_minus, 107},       {XK_equal, 109},       {XK_bracketleft, 219}, {XK_bracketright, 221},
+      {XK_backslash, 226},   {XK_semicolon, 186},   {XK_apostrophe, 222},  {XK_comma, 188},
+      {XK_period, 190},      {XK_slash, 191},       {XK_Escape, 27},       {XK_Return, 13},
+      {XK_BackSpace, 8},     {XK_Tab, 9},           {XK_Pause, 19},        {XK_space, 32},
+      {XK_Caps_Lock, 229},   {XK_braceleft, 91},    {XK_bar, 92},          {XK_braceright, 93},
+      {XK_asciitilde, 94},   {XK_Print, 42},        {XK_Insert, 45},       {XK_Menu, 93},
   };
   for (KeySym k = XK_a; k <= XK_z; ++k) rows.push_back({k, static_cast<Int>(k - XK_a + 65)});
   for (KeySym k = XK_0; k <= XK_9; ++k) rows.push_back({k, static_cast<Int>(k - XK_0 + 48)});
@@ -446,10 +461,10 @@ TEST(X11Translate, ButtonsAndMotionBecomeMouseEvents) {
   focus.type = FocusOut;
   X11TranslateEvent(&focus);
   std::vector<RecordedEvent> expected = {
-      {EVENT_MOUSEDOWN, 1, 1, 2},  {EVENT_MOUSEUP, 1, 3, 4},  {EVENT_MOUSEDOWN, 3, 2, 2},
-      {EVENT_MOUSEUP, 3, 3, 4},    {EVENT_MOUSEDOWN, 2, 3, 2}, {EVENT_MOUSEUP, 2, 3, 4},
-      {EVENT_MOUSEWHEEL, 1, 4, 2}, {EVENT_MOUSEWHEEL, -1, 5, 2}, {EVENT_MOUSEDOWN, -1, 6, 2},
-      {EVENT_MOUSEUP, -1, 3, 4},   {EVENT_MOUSEDOWN, -2, 7, 2}, {EVENT_MOUSEUP, -2, 3, 4},
+      {EVENT_MOUSEDOWN, 1, 1, 2},   {EVENT_MOUSEUP, 1, 3, 4},     {EVENT_MOUSEDOWN, 3, 2, 2},
+      {EVENT_MOUSEUP, 3, 3, 4},     {EVENT_MOUSEDOWN, 2, 3, 2},   {EVENT_MOUSEUP, 2, 3, 4},
+      {EVENT_MOUSEWHEEL, 1, 4, 2},  {EVENT_MOUSEWHEEL, -1, 5, 2}, {EVENT_MOUSEDOWN, -1, 6, 2},
+      {EVENT_MOUSEUP, -1, 3, 4},    {EVENT_MOUSEDOWN, -2, 7, 2},  {EVENT_MOUSEUP, -2, 3, 4},
       {EVENT_MOUSEMOVE, 0, -6, 66},
   };
   EXPECT_EQ(recorder.events, expected);

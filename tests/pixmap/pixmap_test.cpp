@@ -44,7 +44,9 @@ std::vector<int> BytesAt(TPixmap* p, Int x, Int y) {
   const uint8_t* a = p->PixelAddress(x, y);
   return std::vector<int>(a, a + PixelFormatBytes(p->format));
 }
-Int Argb(int a, int r, int g, int b) { return Int(uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b)); }
+Int Argb(int a, int r, int g, int b) {
+  return Int(uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b));
+}
 
 // Fills every byte, padding included, with a pattern unlike its neighbours.
 TPixmap* Pattern(Int w, Int h, Int format, Int align) {
@@ -84,7 +86,8 @@ TEST_F(PixmapTest, GetAndSetPixelFollowTheLayouts) {
       TPixmap* p = NewPixmap(3, 2, f, 4);
       uint32_t u = static_cast<uint32_t>(argb);
       SetPixmapPixel(p, 2, 1, argb);
-      EXPECT_EQ(BytesAt(p, 2, 1), Encode(f, {int(u >> 16 & 255), int(u >> 8 & 255), int(u & 255), int(u >> 24)}));
+      EXPECT_EQ(BytesAt(p, 2, 1),
+                Encode(f, {int(u >> 16 & 255), int(u >> 8 & 255), int(u & 255), int(u >> 24)}));
       Rgba back = Decode(f, p->PixelAddress(2, 1));
       EXPECT_EQ(GetPixmapPixel(p, 2, 1), Argb(back.a, back.r, back.g, back.b));
     }
@@ -113,7 +116,8 @@ TEST_F(PixmapTest, SizesPitchesCapacitiesAndRequestsTooLarge) {
   EXPECT_EQ(ScalePixmap(p, -4, 3)->capacity, 0);
   EXPECT_EQ(PixmapSubWindow(p, 0, 0, -1, 2)->width, 0);
   // Oversized and null requests raise.
-  EXPECT_EQ(Raised([] { NewPixmap(1 << 20, 1 << 20, PIXFMT_RGBA32, 4); }).rfind("Attempt to", 0), 0u);
+  EXPECT_EQ(Raised([] { NewPixmap(1 << 20, 1 << 20, PIXFMT_RGBA32, 4); }).rfind("Attempt to", 0),
+            0u);
   EXPECT_EQ(Raised([] { GetPixmapWidth(nullptr); }), ToStd(kxErrorText(New<TNullAccessError>())));
 }
 
@@ -199,7 +203,8 @@ TEST_F(PixmapTest, WindowsShareMemoryAndDuplicatesDoNot) {
 
 // Made in a frame of its own, so that only the window refers to the parent.
 __attribute__((noinline)) Ref<TPixmap> OrphanWindow() {
-  return Ref<TPixmap>(Pattern(64, 64, PIXFMT_RGBA32, 4)->SubWindow(10, 10, 8, 8)->SubWindow(1, 1, 4, 4));
+  return Ref<TPixmap>(
+      Pattern(64, 64, PIXFMT_RGBA32, 4)->SubWindow(10, 10, 8, 8)->SubWindow(1, 1, 4, 4));
 }
 
 TEST_F(PixmapTest, WindowKeepsItsMemoryAliveAndWrappedMemoryIsBorrowed) {
@@ -209,13 +214,15 @@ TEST_F(PixmapTest, WindowKeepsItsMemoryAliveAndWrappedMemoryIsBorrowed) {
   wrap->SetPixel(1, 1, Argb(4, 3, 2, 1));
   wrap = nullptr;
   CollectAll();  // must neither free the parent nor the vector's memory
-  for (Int i = 0; i < 8; ++i) memset(NewPixmap(64, 64, PIXFMT_RGBA32, 4)->pixels, 0xEE, 64 * 64 * 4);
+  for (Int i = 0; i < 8; ++i)
+    memset(NewPixmap(64, 64, PIXFMT_RGBA32, 4)->pixels, 0xEE, 64 * 64 * 4);
   for (Int y = 0; y < 4; ++y)
     for (Int x = 0; x < 16; ++x) {
       Int i = (11 + y) * 256 + 44 + x;
       ASSERT_EQ(win->PixelAddress(0, y)[x], uint8_t(i * 37 + i / 7 + 11));
     }
-  EXPECT_EQ(std::vector<uint8_t>(memory.begin() + 28, memory.begin() + 32), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(std::vector<uint8_t>(memory.begin() + 28, memory.begin() + 32),
+            (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
 TEST_F(PixmapTest, ColorKeyAveragesNonKeyNeighbours) {
@@ -275,9 +282,11 @@ TEST_F(PixmapTest, ScalingIsBilinearWithClampedEdges) {
   TPixmap* sq = NewPixmap(2, 2, PIXFMT_RGBA32, 16);
   for (Int i = 0; i < 4; ++i) sq->SetPixel(i % 2, i / 2, Argb(255, 80 * i, 0, 0));
   TPixmap* big = ScalePixmap(sq, 4, 4);
-  const int want[4][4] = {{0, 20, 60, 80}, {40, 60, 100, 120}, {120, 140, 180, 200}, {160, 180, 220, 240}};
+  const int want[4][4] = {
+      {0, 20, 60, 80}, {40, 60, 100, 120}, {120, 140, 180, 200}, {160, 180, 220, 240}};
   for (Int y = 0; y < 4; ++y)
-    for (Int x = 0; x < 4; ++x) EXPECT_EQ(big->GetPixel(x, y), Argb(255, want[y][x], 0, 0)) << x << "," << y;
+    for (Int x = 0; x < 4; ++x)
+      EXPECT_EQ(big->GetPixel(x, y), Argb(255, want[y][x], 0, 0)) << x << "," << y;
 }
 
 }  // namespace

@@ -19,7 +19,9 @@
 
 namespace {
 
-void Say(const std::string& text) { kxWriteStdout(kxStringDecodeBytes(text.data(), static_cast<Int>(text.size()))); }
+void Say(const std::string& text) {
+  kxWriteStdout(kxStringDecodeBytes(text.data(), static_cast<Int>(text.size())));
+}
 
 std::string Text(String* s) {
   std::string out;
@@ -28,7 +30,8 @@ std::string Text(String* s) {
 }
 
 std::string Arg(Int i) {
-  return i < kxProgramArgs->Length() ? Text(static_cast<String*>(kxProgramArgs->RefElements()[i])) : "";
+  return i < kxProgramArgs->Length() ? Text(static_cast<String*>(kxProgramArgs->RefElements()[i]))
+                                     : "";
 }
 
 // A write to the unmapped first page; the volatile hides it from the compiler.
@@ -104,9 +107,9 @@ extern "C" Int _kx_main() {
   kxRegisterAtExit([] { Say("[cleanup]"); });
   if (mode == "dirs") {
     char* cwd = getcwd(nullptr, 0);
-    Say("start=" + Text(kxStartDir) + "\nprogdir=" + Text(kxProgramDir) + "\npath=" + Text(kxProgramPath) +
-        "\ncwd=" + (cwd ? cwd : "") + "\ntitle=" + Text(kxProgramTitle) + "\nargs=" +
-        std::to_string(kxProgramArgs->Length()));
+    Say("start=" + Text(kxStartDir) + "\nprogdir=" + Text(kxProgramDir) +
+        "\npath=" + Text(kxProgramPath) + "\ncwd=" + (cwd ? cwd : "") +
+        "\ntitle=" + Text(kxProgramTitle) + "\nargs=" + std::to_string(kxProgramArgs->Length()));
     for (Int i = 0; i < kxProgramArgs->Length(); ++i) Say("|" + Arg(i));
     Say("\ntry=" + std::to_string(kxTryCapacity()));  // then inside a first region
     try {

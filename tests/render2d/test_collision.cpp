@@ -75,7 +75,7 @@ TEST_F(Collision, LayersReportOtherQuadsByIdAndResetIntoThePool) {
   ResetCollisionLayers(5);
   for (Int i = 0; i < 32; ++i) EXPECT_EQ(CollisionLayerHead(i) == nullptr, i == 0 || i == 2) << i;
   ASSERT_EQ(CollisionQuadPool(), layer2);
-  EXPECT_EQ(Hits(0, 0, 30, 8, 5), 0);  // its test quad is layer 2's old one
+  EXPECT_EQ(Hits(0, 0, 30, 8, 5), 0);                 // its test quad is layer 2's old one
   CollideRectLayers(0, 0, 1, 1, 0, 1 << 4, nullptr);  // test quad and copy from the pool
   EXPECT_EQ(CollisionLayerHead(4), behind);
   ResetCollisionLayers(0);

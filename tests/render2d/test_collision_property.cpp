@@ -30,8 +30,8 @@ Placed Place(TImage* image, Float x, Float y, const Float m[4]) {
   Float ox, oy;
   GetDrawOrigin(&ox, &oy);
   const Float hx = -image->handleX, hy = -image->handleY, w = image->width, h = image->height;
-  const Float local[4][4] = {{hx, hy, 0, 0}, {w + hx, hy, 1, 0}, {w + hx, h + hy, 1, 1},
-                             {hx, h + hy, 0, 1}};
+  const Float local[4][4] = {
+      {hx, hy, 0, 0}, {w + hx, hy, 1, 0}, {w + hx, h + hy, 1, 1}, {hx, h + hy, 0, 1}};
   Placed p{{}, LockImagePixels(image, 0, 1, 0)};
   for (int k = 0; k < 4; ++k) {
     const Float lx = local[k][0], ly = local[k][1];

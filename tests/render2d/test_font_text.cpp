@@ -154,7 +154,9 @@ using PixelMap = std::function<std::pair<Int, Int>(Int, Int, Int)>;
 
 // Upright text of the built-in font with its first cell's top-left at (x, y).
 PixelMap Upright(Int x, Int y, Int scale = 1) {
-  return [=](Int i, Int k, Int r) { return std::pair<Int, Int>{x + (8 * i + k) * scale, y + r * scale}; };
+  return [=](Int i, Int k, Int r) {
+    return std::pair<Int, Int>{x + (8 * i + k) * scale, y + r * scale};
+  };
 }
 
 using TextDraw = DisplayTest;
@@ -170,8 +172,8 @@ TEST_F(TextDraw, GlyphCellsFollowEachOtherFromTheDrawPositionAndMeasure) {
   for (const auto& t : texts) {
     SCOPED_TRACE(t.shown);
     Cls();
-    String* text =
-        kxStringCopyUnits(reinterpret_cast<const uint16_t*>(t.units.data()), Int(t.units.size()));
+    String* text = kxStringCopyUnits(reinterpret_cast<const uint16_t*>(t.units.data()),
+                                     Int(t.units.size()));
     DrawText(text, 10, 270);
     EXPECT_TRUE(ShowsText(CapturePixmap(0, 260, 100, 40), 0, 260, t.shown, Upright(10, 270)));
     EXPECT_EQ(MeasureTextWidth(text), t.width);
@@ -207,7 +209,9 @@ TEST_F(TextDraw, OriginHandleScaleAndRotationPlaceGlyphsAndPen) {
       // Turned by 90 degrees the pen runs down the screen and each glyph
       // turns about its own top-left corner: font pixel (k, r) lands left of x.
       {0, 0, 90, 1, "01", 200, 100,
-       [](Int i, Int k, Int r) { return std::pair<Int, Int>{200 - 1 - r, 100 + 8 * i + k}; }},
+       [](Int i, Int k, Int r) {
+         return std::pair<Int, Int>{200 - 1 - r, 100 + 8 * i + k};
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -217,8 +221,8 @@ TEST_F(TextDraw, OriginHandleScaleAndRotationPlaceGlyphsAndPen) {
     SetDrawTransform(c.rotation, c.scale, c.scale);
     DrawText(Str(c.text), Float(c.x), Float(c.y));
     const Int left = c.x - 40, top = c.y - 40;
-    EXPECT_TRUE(ShowsText(CapturePixmap(left, top, 100, 100), left, top, c.text, c.where,
-                          Int(c.scale)));
+    EXPECT_TRUE(
+        ShowsText(CapturePixmap(left, top, 100, 100), left, top, c.text, c.where, Int(c.scale)));
   }
   SetDrawTransform(45, 2, 3);
   SetDrawOrigin(7, 7);
@@ -241,10 +245,9 @@ TEST_F(TextDraw, SameTextTwiceMakesNoNewTexturesUntilTheGenerationChanges) {
   const Long binds = GL2DCalls.binds;
   DrawText(Str("zQz"), 10, 30);
   EXPECT_LE(GL2DCalls.binds - binds, 1);
-  EXPECT_TRUE(ShowsText(CapturePixmap(0, 0, 50, 50), 0, 0, "QzQzQz",
-                        [](Int i, Int k, Int r) {
-                          return std::pair<Int, Int>{10 + 8 * (i % 3) + k, 10 + 20 * (i / 3) + r};
-                        }));
+  EXPECT_TRUE(ShowsText(CapturePixmap(0, 0, 50, 50), 0, 0, "QzQzQz", [](Int i, Int k, Int r) {
+    return std::pair<Int, Int>{10 + 8 * (i % 3) + k, 10 + 20 * (i / 3) + r};
+  }));
 }
 
 // --- a font backed by a face defined here ----------------------------------

@@ -159,7 +159,8 @@ TEST_F(GL2DState, BlendCacheSkipsRepeatsAndReselectionKeepsTheRestOfTheState) {
 TEST_F(GL2DState, FiveBlendModesOnAKnownBackground) {
   const float bg[3] = {200, 100, 50}, src[3] = {100, 200, 50};
   const float a = 127 / 255.0f;  // SetAlpha(0.5) sends 127
-  const Int modes[] = {BLEND_MASKED, BLEND_OPAQUE, BLEND_TRANSLUCENT, BLEND_ADDITIVE, BLEND_MULTIPLY, 7};
+  const Int modes[] = {BLEND_MASKED,   BLEND_OPAQUE,   BLEND_TRANSLUCENT,
+                       BLEND_ADDITIVE, BLEND_MULTIPLY, 7};
   for (Int mode : modes) {
     SetBlend(BLEND_OPAQUE);
     SetClearColor(Int(bg[0]), Int(bg[1]), Int(bg[2]));
@@ -170,7 +171,7 @@ TEST_F(GL2DState, FiveBlendModesOnAKnownBackground) {
     DrawRect(10, 10, 4, 4);
     const uint32_t p = ScreenPixel(11, 11);
     for (int k = 0; k < 3; ++k) {
-      float want = src[k];  // opaque, and any unknown mode
+      float want = src[k];                     // opaque, and any unknown mode
       if (mode == BLEND_MASKED) want = bg[k];  // alpha below one half: discarded
       if (mode == BLEND_TRANSLUCENT) want = src[k] * a + bg[k] * (1 - a);
       if (mode == BLEND_ADDITIVE) want = std::min(255.0f, src[k] * a + bg[k]);

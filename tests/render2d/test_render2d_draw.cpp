@@ -39,7 +39,10 @@ TEST_F(Draw2D, ShapesUnderHandleRotationScaleAndOriginCoverExactPixels) {
       {0, 0, 0, 1, 1, 0, [] { DrawLine(10, 30, 30, 30, 1); }, 10, 30, 31, 31},
       {0, 0, 0, 1, 1, 0, [] { DrawLine(50, 50, 50, 50, 1); }, 50, 50, 51, 51},
       {0, 0, 90, 1, 1, 0, [] { DrawLine(100, 100, 110, 100, 1); }, 100, 100, 101, 111},
-      {10, 10, 0, 1, 1, 100, [] { DrawPolygon(Floats({10, 10, 30, 10, 30, 30, 10, 30})); },
+      {10, 10, 0, 1, 1, 100,
+       [] {
+         DrawPolygon(Floats({10, 10, 30, 10, 30, 30, 10, 30}));
+       },
        100, 100, 120, 120},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {

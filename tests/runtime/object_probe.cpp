@@ -39,7 +39,9 @@ __attribute__((noinline)) void WipeStack() {
   asm volatile("" : : "r"(area) : "memory");
 }
 
-__attribute__((noinline)) uintptr_t Disguise(const void* p) { return reinterpret_cast<uintptr_t>(p) | 1; }
+__attribute__((noinline)) uintptr_t Disguise(const void* p) {
+  return reinterpret_cast<uintptr_t>(p) | 1;
+}
 
 __attribute__((noinline)) bool IsObjectAt(uintptr_t disguised) {
   return kxIsObjectAddress(reinterpret_cast<void*>(disguised & ~uintptr_t(1)));

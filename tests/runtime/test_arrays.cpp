@@ -18,7 +18,9 @@
 
 namespace {
 
-std::vector<Int> IntsOf(Array* a) { return std::vector<Int>(a->Elements<Int>(), a->Elements<Int>() + a->Length()); }
+std::vector<Int> IntsOf(Array* a) {
+  return std::vector<Int>(a->Elements<Int>(), a->Elements<Int>() + a->Length());
+}
 
 TEST(ArrayCreation, AnySizeZeroOrNegativeGivesTheEmptyArray) {
   EXPECT_EQ(kxArrayNew("i", 2, 0, 5), &kxEmptyArray);
@@ -49,7 +51,8 @@ TEST(ArrayCreation, ExtentsElementSizesAndInitialValuesForEveryTag) {
   EXPECT_EQ(grid->Extents()[0], 1368);
   EXPECT_EQ(grid->Extents()[1], 24);
   EXPECT_EQ(grid->dataSize, 5472);
-  EXPECT_EQ(reinterpret_cast<char*>(grid->Data()) + grid->dataSize, reinterpret_cast<char*>(grid) + Array::AllocationSize(2, 5472));
+  EXPECT_EQ(reinterpret_cast<char*>(grid->Data()) + grid->dataSize,
+            reinterpret_cast<char*>(grid) + Array::AllocationSize(2, 5472));
   std::vector<Int> all = IntsOf(grid);
   EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](Int v) { return v == 0; }));
   EXPECT_EQ(IntsOf(grid->DimensionSizes()), (std::vector<Int>{57, 24}));
@@ -61,13 +64,23 @@ TEST(ArrayCreation, ExtentsElementSizesAndInitialValuesForEveryTag) {
   struct Case {
     const char* tag;
     Int size;
-  } cases[] = {{"b", 1}, {"s", 2}, {"i", 4}, {"f", 4}, {"l", 8}, {"d", 8}, {"$", OnArch(4, 8)},
-               {":TProbe", OnArch(4, 8)}, {"[i", OnArch(4, 8)}, {"(i)", OnArch(4, 8)}, {"z", 4}};
+  } cases[] = {{"b", 1},
+               {"s", 2},
+               {"i", 4},
+               {"f", 4},
+               {"l", 8},
+               {"d", 8},
+               {"$", OnArch(4, 8)},
+               {":TProbe", OnArch(4, 8)},
+               {"[i", OnArch(4, 8)},
+               {"(i)", OnArch(4, 8)},
+               {"z", 4}};
   for (const Case& c : cases) {
     EXPECT_EQ(kxArrayElementSize(c.tag), c.size) << c.tag;
     Array* a = kxArrayNewOneDim(c.tag, 5);
     EXPECT_EQ(a->dataSize, 5 * c.size) << c.tag;
-    EXPECT_EQ(kxArrayTagIsRef(c.tag), c.tag[0] == '$' || c.tag[0] == ':' || c.tag[0] == '[') << c.tag;
+    EXPECT_EQ(kxArrayTagIsRef(c.tag), c.tag[0] == '$' || c.tag[0] == ':' || c.tag[0] == '[')
+        << c.tag;
     if (c.tag[0] == '$' || c.tag[0] == ':' || c.tag[0] == '[' || c.tag[0] == '(') continue;
     const Byte* bytes = a->Elements<Byte>();
     EXPECT_TRUE(std::all_of(bytes, bytes + a->dataSize, [](Byte b) { return b == 0; })) << c.tag;
@@ -143,7 +156,10 @@ TEST(ArrayReferences, NullTagsNullArraysAndOutsideIndicesRaise) {
   Array* ints = kxArrayNewOneDim("i", 3);
   Array* grid = kxArrayNew("$", 2, 2, 3);
   String* s = Str("kept");
-  const struct { std::function<void()> call; std::string text; } cases[] = {
+  const struct {
+    std::function<void()> call;
+    std::string text;
+  } cases[] = {
       {[] { kxArrayNewOneDim(nullptr, 4); }, null},
       {[] { kxArrayNew(nullptr, 2, 2, 2); }, null},
       {[] { kxArrayNewDims("i", 2, nullptr); }, null},
@@ -152,7 +168,8 @@ TEST(ArrayReferences, NullTagsNullArraysAndOutsideIndicesRaise) {
       {[&] { kxArraySetRef(grid, 6, s); }, index},
       {[&] { kxArraySetRef(grid, -1, s); }, index},
       {[&] { kxArraySetRef(&kxEmptyArray, 0, s); }, index},
-      {[&] { kxArraySetRef(ints, 2, s); }, "Attempt to store a reference in an array of another element type"},
+      {[&] { kxArraySetRef(ints, 2, s); },
+       "Attempt to store a reference in an array of another element type"},
   };
   for (const auto& c : cases) EXPECT_EQ(Raised(c.call), c.text);
   EXPECT_EQ(kxArrayNewOneDim(nullptr, 0), &kxEmptyArray);  // no element, no tag needed
@@ -185,7 +202,8 @@ TEST(ArrayReferences, RangeAndFromValuesCopyElements) {
   // read; one of the same size and kind copies the bits.
   for (const char* tag : {"b", "s", "l", "d", "$", ":TObject"})
     EXPECT_EQ(Raised([&] { kxArrayRange(tag, src, 0, 4); }),
-              "Attempt to copy array elements into an array of another element type") << tag;
+              "Attempt to copy array elements into an array of another element type")
+        << tag;
   EXPECT_NE(Raised([&] { kxArrayRange("i", names, 0, 1); }), "");
   EXPECT_EQ(kxArrayRange("f", src, 0, 1)->Elements<Int>()[0], 10);
   // More elements than 32 bits count is an error too, not an abort.
@@ -226,7 +244,8 @@ void CheckSorts(const char* tag, double lo, double hi) {
         std::vector<T> want = input;
         std::sort(want.begin(), want.end());
         if (!ascending) std::reverse(want.begin(), want.end());
-        ASSERT_EQ(std::vector<T>(a->Elements<T>(), a->Elements<T>() + n), want) << tag << " n=" << n;
+        ASSERT_EQ(std::vector<T>(a->Elements<T>(), a->Elements<T>() + n), want)
+            << tag << " n=" << n;
       }
     }
   }
@@ -260,12 +279,14 @@ TEST(ArraySort, EveryNumericTypeBothWaysWithNaNsAndUnsortableTags) {
 TEST(ArraySort, StringsAndObjectsOrderByCompareWith) {
   std::vector<std::string> words = {"pear", "apple", "fig", "apple", "banana", "", "Zebra", "kiwi"};
   Ref<Array> strings = kxArrayNewOneDim("$", static_cast<Int>(words.size()));
-  for (size_t i = 0; i < words.size(); ++i) kxArraySetRef(strings, static_cast<Int>(i), Str(words[i]));
+  for (size_t i = 0; i < words.size(); ++i)
+    kxArraySetRef(strings, static_cast<Int>(i), Str(words[i]));
   std::vector<std::string> want = words;
   std::sort(want.begin(), want.end());
   strings->SortElements(0);
   std::reverse(want.begin(), want.end());
-  for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(ToStd(static_cast<String*>(strings->RefElements()[i])), want[i]);
+  for (size_t i = 0; i < words.size(); ++i)
+    EXPECT_EQ(ToStd(static_cast<String*>(strings->RefElements()[i])), want[i]);
 
   Int keys[] = {5, -2, 9, 0, 5, 3, 1};
   Ref<Array> probes = kxArrayNewOneDim(":TProbe", 8);  // element 7 stays Null

@@ -26,11 +26,18 @@ Object* Catch(const std::function<void()>& body) {
 }  // namespace
 
 TEST(Errors, KindsAndTheirTexts) {
-  const struct { void (*raise)(); const ClassRecord* cls; const char* text; } kinds[] = {
-      {kxRaiseNullAccess, &TNullAccessError::classRecord, "Attempt to access field or method of Null object"},
+  const struct {
+    void (*raise)();
+    const ClassRecord* cls;
+    const char* text;
+  } kinds[] = {
+      {kxRaiseNullAccess, &TNullAccessError::classRecord,
+       "Attempt to access field or method of Null object"},
       {kxRaiseAbstractCall, &TAbstractCallError::classRecord, "Attempt to call abstract method"},
-      {kxRaiseNullFunction, &TNullFunctionError::classRecord, "Attempt to call uninitialized function pointer"},
-      {kxRaiseIndexRange, &TIndexRangeError::classRecord, "Attempt to index array element beyond array length"},
+      {kxRaiseNullFunction, &TNullFunctionError::classRecord,
+       "Attempt to call uninitialized function pointer"},
+      {kxRaiseIndexRange, &TIndexRangeError::classRecord,
+       "Attempt to index array element beyond array length"},
       {kxRaiseDataEnd, &TDataEndError::classRecord, "Attempt to read beyond end of data"}};
   for (const auto& k : kinds) {
     Object* error = Catch(k.raise);

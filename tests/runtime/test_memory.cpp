@@ -129,7 +129,8 @@ TEST(PresenceBitmap, MarksObjectStartsOnly) {
   // The top of the address space: the last top-table entry on i686, beyond
   // the user address range on x86-64.
   EXPECT_FALSE(kxIsObjectAddress(reinterpret_cast<void*>(~uintptr_t(15))));
-  EXPECT_FALSE(kxIsObjectAddress(reinterpret_cast<void*>(uintptr_t(1) << (8 * sizeof(uintptr_t) - 1))));
+  EXPECT_FALSE(
+      kxIsObjectAddress(reinterpret_cast<void*>(uintptr_t(1) << (8 * sizeof(uintptr_t) - 1))));
   EXPECT_GE(kxBitmapBlockCount(), 1);
 }
 
@@ -197,9 +198,10 @@ TEST(CollectionReports, StatisticsLineMatchesTheCounters) {
   Int freed = kxCollectGarbage();
   std::string out = testing::internal::GetCapturedStdout();
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(out, m,
-                               std::regex("GC collectMem: memFreed=(-?\\d+), time=-1ms, objsFreed=(\\d+), "
-                                          "objsScanned=(\\d+), objsLive=(\\d+)\n")))
+  ASSERT_TRUE(
+      std::regex_match(out, m,
+                       std::regex("GC collectMem: memFreed=(-?\\d+), time=-1ms, objsFreed=(\\d+), "
+                                  "objsScanned=(\\d+), objsLive=(\\d+)\n")))
       << out;
   EXPECT_EQ(std::stoi(m[1]), freed);
   EXPECT_EQ(freed, kxLastBytesFreed());

@@ -127,7 +127,8 @@ __attribute__((noinline)) void KeepOnlyInALocal(bool* aliveAfterCollection, uint
   *where = Disguise(local);
   kxCollectGarbage();
   kxCollectGarbage();
-  *aliveAfterCollection = !TProbe::WasDestroyed(103) && local->key == 103 && kxIsObjectAddress(local);
+  *aliveAfterCollection = !TProbe::WasDestroyed(103) && local->key == 103 &&
+                          kxIsObjectAddress(local);
 }
 
 TEST(ObjectLifecycle, StackLocalProtectsUntilItIsGone) {

@@ -24,15 +24,17 @@ ProbeRun Probe(const std::string& args, const fs::path& cwd = fs::temp_directory
                const std::string& exe = LIFESIM_PROBE_PATH) {
   const fs::path out = fs::temp_directory_path() / ("probe-out-" + std::to_string(getpid()));
   const fs::path err = fs::path(out).concat(".err");
-  const std::string command = "cd " + cwd.string() + " && ASAN_OPTIONS=detect_leaks=0 timeout 30 " + exe + " " + args +
-                              " >" + out.string() + " 2>" + err.string();
+  const std::string command = "cd " + cwd.string() + " && ASAN_OPTIONS=detect_leaks=0 timeout 30 " +
+                              exe + " " + args + " >" + out.string() + " 2>" + err.string();
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, TakeFile(out), TakeFile(err)};
 }
 
 std::string Field(const std::string& out, const std::string& key) {
   const size_t at = out.find(key + "=");
-  return at == std::string::npos ? "?" : out.substr(at + key.size() + 1, out.find('\n', at) - at - key.size() - 1);
+  return at == std::string::npos
+             ? "?"
+             : out.substr(at + key.size() + 1, out.find('\n', at) - at - key.size() - 1);
 }
 
 const std::string kSignal = "appstub.linux signal handler ";
@@ -43,7 +45,8 @@ const std::string kSignal = "appstub.linux signal handler ";
 // executable's. Paths past 1024 bytes (a deep directory holding a copy of
 // the probe) come through whole.
 TEST(ProcessStartup, RecordsPathsAndMovesToTheExecutablesDirectory) {
-  const fs::path base = fs::canonical(fs::temp_directory_path()) / ("lifesim-probe-" + std::to_string(getpid()));
+  const fs::path base = fs::canonical(fs::temp_directory_path()) /
+                        ("lifesim-probe-" + std::to_string(getpid()));
   fs::path deep = base;
   while (deep.string().size() < 1300) deep /= std::string(200, 'd');
   fs::create_directories(deep);
@@ -66,16 +69,21 @@ TEST(ProcessStartup, RecordsPathsAndMovesToTheExecutablesDirectory) {
 }
 
 TEST(ProcessExit, StatusReportAndAtExitRoutines) {
-  const struct { std::string args; int status; const char* out; std::string err; } cases[] = {
+  const struct {
+    std::string args;
+    int status;
+    const char* out;
+    std::string err;
+  } cases[] = {
       // Reverse order of registration, all before a library's exit handlers.
       {"atexit", 0, "[second][first][cleanup][library]", ""},
-      {"error", 255, "[cleanup]", "probe failure"},    // the text alone, no newline
+      {"error", 255, "[cleanup]", "probe failure"},  // the text alone, no newline
       // However many there are, and with kxEnd inside one: that routine
       // ends, the earlier ones still run, the exit keeps its status.
       {"atexit-many", 0, nullptr, ""},  // [69] .. [0]
       {"atexit-end", 0, "[ending][first][cleanup][library]", ""},
       {"error-atexit-end", 255, "[ending][first][cleanup][library]", "probe failure"},
-      {"atexit-fault", 255, "", kSignal + "11"},       // a fault while exiting ends it
+      {"atexit-fault", 255, "", kSignal + "11"},  // a fault while exiting ends it
       {"segv", 255, "[cleanup]", kSignal + "11"},
       // The watchdog ends a fault's exit that an at-exit routine blocks.
       {"segv-blocked-exit", 255, "", kSignal + "11"},
@@ -88,10 +96,13 @@ TEST(ProcessExit, StatusReportAndAtExitRoutines) {
       {"raise " + std::to_string(SIGHUP), 255, "[cleanup]", kSignal + std::to_string(SIGHUP)},
       {"raise " + std::to_string(SIGPIPE), 255, "[cleanup]", kSignal + std::to_string(SIGPIPE)},
       // ... and are never swallowed by the protected region that is open.
-      {"raise-in-region " + std::to_string(SIGTERM), 255, "[cleanup]", kSignal + std::to_string(SIGTERM)},
+      {"raise-in-region " + std::to_string(SIGTERM), 255, "[cleanup]",
+       kSignal + std::to_string(SIGTERM)},
       // ... and end a wait for a line of standard input.
-      {"read-blocked " + std::to_string(SIGTERM), 255, "[reading][cleanup]", kSignal + std::to_string(SIGTERM)},
-      {"read-blocked " + std::to_string(SIGINT), 255, "[reading][cleanup]", kSignal + std::to_string(SIGINT)},
+      {"read-blocked " + std::to_string(SIGTERM), 255, "[reading][cleanup]",
+       kSignal + std::to_string(SIGTERM)},
+      {"read-blocked " + std::to_string(SIGINT), 255, "[reading][cleanup]",
+       kSignal + std::to_string(SIGINT)},
       // A collection during a fault's exit (on the alternate stack) neither
       // scans the wrong stack nor stops the remaining routines.
       {"segv-collect", 255, "[allocated][cleanup]", kSignal + "11"},

@@ -22,9 +22,21 @@ String* Units(std::initializer_list<uint16_t> units) {
 TEST(StringText, FormatAndParse) {
   EXPECT_EQ(ToStd(kxStringFromInt(INT_MIN)) + ToStd(kxStringFromInt(-7)), "-2147483648-7");
   EXPECT_EQ(ToStd(kxStringFromLong(LLONG_MIN)), "-9223372036854775808");
-  const struct { const char* text; Int value; } ints[] = {
-      {"  -$ff", -255}, {"%101", 5}, {"12abc", 12}, {"abc", 0}, {"\t+$FfA0", 0xffa0}, {"%1021", 2},
-      {"", 0}, {"-", 0}, {"--5", 0}, {"4294967297", 1}, {"2147483648", INT_MIN}, {"$1ffffffff", -1}};
+  const struct {
+    const char* text;
+    Int value;
+  } ints[] = {{"  -$ff", -255},
+              {"%101", 5},
+              {"12abc", 12},
+              {"abc", 0},
+              {"\t+$FfA0", 0xffa0},
+              {"%1021", 2},
+              {"", 0},
+              {"-", 0},
+              {"--5", 0},
+              {"4294967297", 1},
+              {"2147483648", INT_MIN},
+              {"$1ffffffff", -1}};
   for (const auto& c : ints) EXPECT_EQ(kxStringParseInt(Str(c.text)), c.value) << c.text;
   EXPECT_EQ(kxStringParseLong(Str("$1ffffffff")), 0x1ffffffffLL);
   EXPECT_EQ(kxStringParseLong(Str("9223372036854775808")), LLONG_MIN);
@@ -49,8 +61,10 @@ TEST(StringText, CompareConcatRangeAndSearchWithAnyStart) {
 
   String* s = Str("abcabc");
   String* abc = Str("abc");
-  const struct { Int start, first, last; } cases[] = {
-      {0, 0, 3}, {1, 3, 3}, {4, -1, 0}, {7, -1, -1}, {-5, 0, 3}, {INT_MIN, 0, 3}, {INT_MAX, -1, -1}};
+  const struct {
+    Int start, first, last;
+  } cases[] = {{0, 0, 3},  {1, 3, 3},       {4, -1, 0},       {7, -1, -1},
+               {-5, 0, 3}, {INT_MIN, 0, 3}, {INT_MAX, -1, -1}};
   for (const auto& c : cases) {
     EXPECT_EQ(kxStringIndexOf(s, abc, c.start), c.first) << c.start;
     EXPECT_EQ(s->LastIndexOf(abc, c.start), c.last) << c.start;
@@ -69,7 +83,8 @@ TEST(StringText, StripSubstituteAndCaseReuseUnchangedStrings) {
   EXPECT_EQ(ToStd(kxStringSubstitute(Str("aaa"), Str("aa"), Str("b"))), "ba");
   EXPECT_EQ(ToStd(kxStringSubstitute(Str("a.b.c"), Str("."), Str("::"))), "a::b::c");
   EXPECT_EQ(kxStringSubstitute(clean, &kxBlankString, Str("q")), clean);
-  EXPECT_EQ(kxStringCompare(kxStringUpperAscii(Units({'a', 0xe0, 0x161})), Units({'A', 0xe0, 0x161})), 0);
+  EXPECT_EQ(
+      kxStringCompare(kxStringUpperAscii(Units({'a', 0xe0, 0x161})), Units({'A', 0xe0, 0x161})), 0);
 }
 
 // Embedded zeros survive, and each block goes back with its true size (a

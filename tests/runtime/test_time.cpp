@@ -64,13 +64,28 @@ TEST(Time, ClockTickAndDelay) {
 }
 
 TEST(Numeric, ConversionsPowerAndDegreeTrig) {
-  const struct { double in; Int out; } ints[] = {
-      {2.7, 2}, {-2.7, -2}, {2.5, 2}, {-0.5, 0}, {2147483647.9, INT_MAX}, {-2147483648.9, INT_MIN},
-      {2147483648.0, INT_MIN}, {-2147483649.0, INT_MIN}, {kInf, INT_MIN}, {kNaN, INT_MIN}};
+  const struct {
+    double in;
+    Int out;
+  } ints[] = {{2.7, 2},
+              {-2.7, -2},
+              {2.5, 2},
+              {-0.5, 0},
+              {2147483647.9, INT_MAX},
+              {-2147483648.9, INT_MIN},
+              {2147483648.0, INT_MIN},
+              {-2147483649.0, INT_MIN},
+              {kInf, INT_MIN},
+              {kNaN, INT_MIN}};
   for (const auto& c : ints) EXPECT_EQ(kxTruncateToInt(c.in), c.out) << c.in;
-  const struct { double in; Long out; } longs[] = {
-      {-2.7, -2}, {9223372036854774784.0, 9223372036854774784LL}, {-9223372036854775808.0, LLONG_MIN},
-      {9223372036854775808.0, LLONG_MIN}, {kNaN, LLONG_MIN}};
+  const struct {
+    double in;
+    Long out;
+  } longs[] = {{-2.7, -2},
+               {9223372036854774784.0, 9223372036854774784LL},
+               {-9223372036854775808.0, LLONG_MIN},
+               {9223372036854775808.0, LLONG_MIN},
+               {kNaN, LLONG_MIN}};
   for (const auto& c : longs) EXPECT_EQ(Do(kxLongOfDouble, c.in), c.out) << c.in;
 
   EXPECT_EQ(kxPow(0, 0) + kxPow(0, 3), 1.0);
@@ -79,8 +94,9 @@ TEST(Numeric, ConversionsPowerAndDegreeTrig) {
   EXPECT_EQ(std::bit_cast<uint64_t>(kxPow(-8, 0.5)), 0xfff8000000000000ULL);
 
   // Degree trigonometry is exact at quarter turns.
-  const struct { double deg, sin, cos; } quarters[] = {
-      {0, 0, 1}, {90, 1, 0}, {180, 0, -1}, {-90, -1, 0}, {3600 + 270, -1, 0}};
+  const struct {
+    double deg, sin, cos;
+  } quarters[] = {{0, 0, 1}, {90, 1, 0}, {180, 0, -1}, {-90, -1, 0}, {3600 + 270, -1, 0}};
   for (const auto& q : quarters) {
     EXPECT_EQ(kxSinDeg(q.deg), q.sin) << q.deg;
     EXPECT_EQ(kxCosDeg(q.deg), q.cos) << q.deg;
@@ -107,5 +123,6 @@ TEST(Numeric, EdgesOfIntDoubleAndLongOperations) {
   EXPECT_EQ(Do(kxLongShl, 1, 64), 1);
   EXPECT_EQ(Do(kxLongShr, -1, 60), 15);
   EXPECT_EQ(Do(kxLongSar, LLONG_MIN, 63), -1);
-  EXPECT_EQ(kxLongLt(0xFFFFFFFFLL, 0x100000000LL) + kxLongLt(-1, 0) + kxLongGe(-0x100000000LL, -1), 2);
+  EXPECT_EQ(kxLongLt(0xFFFFFFFFLL, 0x100000000LL) + kxLongLt(-1, 0) + kxLongGe(-0x100000000LL, -1),
+            2);
 }

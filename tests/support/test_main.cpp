@@ -24,7 +24,6 @@ int main(int argc, char** argv) {
   const int status = RUN_ALL_TESTS();
   // A child started for a case that its filter does not find would pass
   // without running anything.
-  if (child && testing::UnitTest::GetInstance()->test_to_run_count() == 0)
-    return 3;
+  if (child && testing::UnitTest::GetInstance()->test_to_run_count() == 0) return 3;
   return status;
 }
